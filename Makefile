@@ -1,0 +1,38 @@
+# The two everyday commands are `make run` and `make test`; both install what is missing first.
+.PHONY: all deps run build test bench fuzz format clean
+
+JOBS ?= $(shell nproc)
+FUZZ_SECONDS ?= 60
+
+all: build
+
+deps:
+	@scripts/install-deps
+
+build: deps
+	cmake --preset release
+	cmake --build --preset release -j $(JOBS)
+
+run: build
+	build/release/bin/tolvar
+
+test: deps
+	cmake --preset dev
+	cmake --build --preset dev -j $(JOBS)
+	ctest --preset dev
+
+bench: deps
+	cmake --preset bench
+	cmake --build --preset bench -j $(JOBS)
+	scripts/run-benchmarks build/bench
+
+fuzz: deps
+	cmake --preset fuzz
+	cmake --build --preset fuzz -j $(JOBS)
+	scripts/run-fuzzers build/fuzz/bin $(FUZZ_SECONDS)
+
+format:
+	git ls-files '*.cpp' '*.h' | xargs clang-format -i
+
+clean:
+	rm -rf build

@@ -1,0 +1,81 @@
+# Settings every target shares, carried by one INTERFACE target, and the helpers that add tests,
+# benchmarks and fuzz targets.
+option(TOLVAR_GUI "Build the Qt windows and the program" ON)
+option(TOLVAR_TESTS "Build the tests" ON)
+option(TOLVAR_BENCH "Build the benchmarks" OFF)
+option(TOLVAR_FUZZ "Build the libFuzzer targets (clang)" OFF)
+option(TOLVAR_WERROR "Treat warnings as errors" OFF)
+set(TOLVAR_SANITIZE "" CACHE STRING "Sanitizers for every target, e.g. address;undefined")
+
+set(CMAKE_CXX_STANDARD 20)
+set(CMAKE_CXX_STANDARD_REQUIRED ON)
+set(CMAKE_CXX_EXTENSIONS OFF)
+set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
+
+add_library(tolvar_options INTERFACE)
+target_compile_features(tolvar_options INTERFACE cxx_std_20)
+target_compile_options(tolvar_options INTERFACE -Wall -Wextra -Wpedantic -Wshadow -Wnon-virtual-dtor
+                                                -Wold-style-cast -Wcast-align -Woverloaded-virtual)
+if(TOLVAR_WERROR)
+    target_compile_options(tolvar_options INTERFACE -Werror)
+endif()
+target_compile_definitions(tolvar_options INTERFACE QT_NO_CAST_FROM_ASCII QT_NO_CONTEXTLESS_CONNECT
+                                                    QT_NO_KEYWORDS _FILE_OFFSET_BITS=64)
+if(TOLVAR_SANITIZE)
+    list(JOIN TOLVAR_SANITIZE "," _sanitizers)
+    target_compile_options(tolvar_options INTERFACE -fsanitize=${_sanitizers} -fno-omit-frame-pointer
+                                                    -fno-sanitize-recover=all)
+    target_link_options(tolvar_options INTERFACE -fsanitize=${_sanitizers})
+endif()
+
+if(TOLVAR_FUZZ)
+    # Coverage for the fuzzers reaches into the libraries, not only the fuzz target itself.
+    target_compile_options(tolvar_options INTERFACE -fsanitize=fuzzer-no-link,address,undefined)
+    target_link_options(tolvar_options INTERFACE -fsanitize=address,undefined)
+endif()
+
+set(TOLVAR_TEST_ENV
+    QT_QPA_PLATFORM=offscreen
+    "LSAN_OPTIONS=suppressions=${CMAKE_SOURCE_DIR}/tests/lsan.supp:print_suppressions=0"
+    "ASAN_OPTIONS=detect_leaks=1:abort_on_error=0"
+    "UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1")
+
+# tolvar_test(<name> SOURCES <files...> [GUI] [LABELS <labels...>])
+# One GoogleTest program; GUI tests link the windows and Qt Test and run on the offscreen platform.
+function(tolvar_test name)
+    cmake_parse_arguments(ARG "GUI" "" "SOURCES;LABELS" ${ARGN})
+    add_executable(${name} ${ARG_SOURCES})
+    target_link_libraries(${name} PRIVATE tolvar_options tolvar_testsupport GTest::gtest GTest::gmock)
+    if(ARG_GUI)
+        target_link_libraries(${name} PRIVATE tolvar_gui Qt6::Test tolvar_guitestmain)
+    else()
+        target_link_libraries(${name} PRIVATE tolvar_core GTest::gtest_main)
+    endif()
+    gtest_discover_tests(${name}
+        DISCOVERY_MODE PRE_TEST
+        PROPERTIES ENVIRONMENT "${TOLVAR_TEST_ENV}" LABELS "${ARG_LABELS}")
+endfunction()
+
+# tolvar_fuzzer(<name> SOURCE <file> CORPUS <dir>)
+# With TOLVAR_FUZZ a libFuzzer program; otherwise a replay of the saved corpus registered as a test.
+function(tolvar_fuzzer name)
+    cmake_parse_arguments(ARG "" "SOURCE;CORPUS" "" ${ARGN})
+    if(TOLVAR_FUZZ)
+        add_executable(${name} ${ARG_SOURCE})
+        target_link_options(${name} PRIVATE -fsanitize=fuzzer)
+        target_link_libraries(${name} PRIVATE tolvar_options tolvar_core)
+        set_property(GLOBAL APPEND PROPERTY TOLVAR_FUZZERS "${name}|${ARG_CORPUS}")
+    elseif(TOLVAR_TESTS)
+        add_executable(${name}_replay ${ARG_SOURCE} ${CMAKE_SOURCE_DIR}/fuzz/ReplayMain.cpp)
+        target_link_libraries(${name}_replay PRIVATE tolvar_options tolvar_core)
+        add_test(NAME ${name}.corpus COMMAND ${name}_replay ${ARG_CORPUS})
+        set_tests_properties(${name}.corpus PROPERTIES ENVIRONMENT "${TOLVAR_TEST_ENV}")
+    endif()
+endfunction()
+
+# tolvar_bench(<name> SOURCES <files...>)
+function(tolvar_bench name)
+    cmake_parse_arguments(ARG "" "" "SOURCES" ${ARGN})
+    add_executable(${name} ${ARG_SOURCES})
+    target_link_libraries(${name} PRIVATE tolvar_options tolvar_core benchmark::benchmark_main)
+endfunction()

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// GBK (code page 936) text helpers. Program text is GBK bytes in std::string; every search, split and
+// replace steps over two-byte characters, so a match never starts on the second byte of a character.
+namespace Gbk {
+
+inline constexpr std::size_t npos = std::string_view::npos;
+
+// Length in bytes of the character that starts at `pos`: 2 for a lead byte (0x80 or more) that has a
+// byte after it, else 1.
+std::size_t CharLength(std::string_view text, std::size_t pos);
+
+// Position of the first `pattern` that starts on a character boundary at or after `from` (which must itself
+// be a boundary), or npos. An empty pattern is found at `from`.
+std::size_t Find(std::string_view text, std::string_view pattern, std::size_t from = 0);
+
+bool Contains(std::string_view text, std::string_view pattern);
+
+// Pieces between separators. An empty piece between two separators or before a leading one counts; the
+// empty remainder after a trailing separator (or of an empty text) does not.
+std::vector<std::string> Split(std::string_view text, std::string_view separator);
+
+// Every occurrence of `from` replaced by `to`, scanning left to right on character boundaries.
+std::string Replace(std::string_view text, std::string_view from, std::string_view to);
+
+// Byte-exact comparison except that ASCII letters match in either case; two-byte characters compare exactly.
+bool EqualsIgnoreCase(std::string_view a, std::string_view b);
+
+// Strict conversions through iconv: nullopt when any character cannot be represented or the input is not
+// valid in its encoding.
+std::optional<std::string> TryFromUtf8(std::string_view utf8);
+std::optional<std::string> TryToUtf8(std::string_view gbk);
+
+// Lenient conversions for constants and display: an unconvertible character becomes "?" (to GBK) or
+// U+FFFD (to UTF-8) instead of failing.
+std::string FromUtf8(std::string_view utf8);
+std::string ToUtf8(std::string_view gbk);
+
+} // namespace Gbk

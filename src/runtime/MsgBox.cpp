@@ -1,0 +1,61 @@
+#include "runtime/MsgBox.h"
+
+#include "runtime/FatalError.h"
+#include "runtime/GbkQt.h"
+
+#include <QMessageBox>
+
+QString MsgBox::DefaultCaption() { return QStringLiteral("信息："); }
+
+MsgBox::Result MsgBox::Show(const QString& text, const QString& caption, Buttons buttons, Icon icon) {
+    if (!Answers().empty()) {
+        const Result answer = Answers().front();
+        Answers().pop_front();
+        AnsweredBoxes().push_back({text, caption, buttons, icon});
+        return answer;
+    }
+    QMessageBox box(icon == Icon::Error         ? QMessageBox::Critical
+                    : icon == Icon::Information ? QMessageBox::Information
+                                                : QMessageBox::NoIcon,
+                    caption, text,
+                    buttons == Buttons::YesNo ? QMessageBox::Yes | QMessageBox::No : QMessageBox::Ok);
+    // Task-modal: no owner, but nothing else of the program takes input while it is up.
+    box.setWindowModality(Qt::ApplicationModal);
+    switch (box.exec()) {
+    case QMessageBox::Yes:
+        return Result::Yes;
+    case QMessageBox::No:
+        return Result::No;
+    case QMessageBox::Ok:
+        return Result::Ok;
+    default:
+        return buttons == Buttons::YesNo ? Result::No : Result::Cancel;
+    }
+}
+
+void MsgBox::SetNextAnswer(Result answer) { Answers().push_back(answer); }
+
+const std::vector<MsgBox::Shown>& MsgBox::Answered() { return AnsweredBoxes(); }
+
+void MsgBox::ClearAnswered() {
+    AnsweredBoxes().clear();
+    Answers().clear();
+}
+
+void MsgBox::InstallFatalErrorPresenter() {
+    SetFatalErrorPresenter([](const std::string& text) {
+        // The core keeps Windows line ends; a Qt label wants plain line feeds.
+        Show(Gbk::ToQString(text).replace(QStringLiteral("\r\n"), QStringLiteral("\n")), QStringLiteral("错误"),
+             Buttons::Ok, Icon::Error);
+    });
+}
+
+std::deque<MsgBox::Result>& MsgBox::Answers() {
+    static std::deque<Result> answers;
+    return answers;
+}
+
+std::vector<MsgBox::Shown>& MsgBox::AnsweredBoxes() {
+    static std::vector<Shown> shown;
+    return shown;
+}
