@@ -1,9 +1,9 @@
 #include "runtime/FatalError.h"
 
+#include "runtime/EndProgram.h"
 #include "runtime/Gbk.h"
 
 #include <cstdio>
-#include <cstdlib>
 
 namespace {
 
@@ -27,7 +27,9 @@ std::string FatalErrorText(std::optional<int> code, std::string_view message) {
     return text;
 }
 
-void SetFatalErrorPresenter(FatalErrorPresenter presenter) { Presenter() = std::move(presenter); }
+void SetFatalErrorPresenter(FatalErrorPresenter presenter) {
+    Presenter() = std::move(presenter);
+}
 
 void FatalError(std::optional<int> code, std::string_view message) {
     const std::string text = FatalErrorText(code, message);
@@ -36,7 +38,5 @@ void FatalError(std::optional<int> code, std::string_view message) {
     } else {
         std::fputs(Gbk::ToUtf8(text).c_str(), stderr);
     }
-    // Like the platform's process exit: no destructors run, nothing else is written.
-    std::fflush(nullptr);
-    std::_Exit(-1);
+    EndProgram(-1);
 }

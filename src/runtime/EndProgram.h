@@ -1,0 +1,4 @@
+#pragma once
+
+// Ends the process at once with `exitCode`: no window is closed, nothing is saved.
+[[noreturn]] void EndProgram(int exitCode);

@@ -1,0 +1,99 @@
+#include "settings/SettingsFile.h"
+
+#include "runtime/Files.h"
+#include "runtime/Gbk.h"
+#include "servers/ServerList.h"
+#include "settings/Rc4Crypt.h"
+
+#include <algorithm>
+
+namespace {
+
+constexpr std::string_view kLineEnd = "\r\n";
+constexpr std::string_view kFieldSeparator = "|";
+constexpr std::string_view kConsoleTag = "#onsole:";
+constexpr std::string_view kAdminTag = "#admin:";
+constexpr std::string_view kStartTag = "#Start:";
+
+} // namespace
+
+std::string ExtractMarked(std::string_view text, std::string_view start, std::string_view end) {
+    std::string result;
+    bool first = true;
+    for (std::size_t at = Gbk::Find(text, start); at != Gbk::npos;) {
+        const std::size_t close = Gbk::Find(text, end, at);
+        if (close == Gbk::npos) {
+            return "";
+        }
+        const std::size_t from = at + start.size();
+        if (!first) {
+            result += "||";
+        }
+        // A start marker that overlaps its end marker gives an empty piece.
+        result += text.substr(from, close > from ? close - from : 0);
+        first = false;
+        at = Gbk::Find(text, start, close + end.size());
+    }
+    return result;
+}
+
+Bytes LoadSettings(const std::string& fileName) {
+    return Rc4Crypt(ReadWholeFile(fileName), kSettingsKey);
+}
+
+std::string StartupPasswordOf(const Bytes& settingsBytes) {
+    return ExtractMarked(TextFromBytes(settingsBytes), kPasswordStart, kPasswordEnd);
+}
+
+void ParseSettings(const Bytes& settingsBytes, ServerList& servers, ConnectionOptions& options) {
+    for (const std::string& line : Gbk::Split(TextFromBytes(settingsBytes), kLineEnd)) {
+        std::vector<std::string> pieces = Gbk::Split(line, kFieldSeparator);
+        if (pieces.size() >= 3) {
+            pieces.resize(std::max<std::size_t>(pieces.size(), 5));
+            servers.Append({std::move(pieces[0]), std::move(pieces[1]), std::move(pieces[2]), std::move(pieces[3]),
+                            std::move(pieces[4]), ServerStatus::Unknown});
+        }
+        const bool lastIsOne = !line.empty() && line.back() == '1';
+        if (Gbk::Contains(line, kConsoleTag)) {
+            continue;
+        }
+        if (Gbk::Contains(line, kAdminTag)) {
+            options.forceLogin = options.forceLogin || lastIsOne;
+        } else if (Gbk::Contains(line, kStartTag)) {
+            options.fullScreen = lastIsOne;
+        }
+    }
+}
+
+std::string SettingsText(const std::vector<ServerEntry>& servers, const ConnectionOptions& options,
+                         std::string_view startupPassword) {
+    std::string text;
+    for (const ServerEntry& entry : servers) {
+        for (const std::string* field : {&entry.host, &entry.port, &entry.account, &entry.password}) {
+            text.append(*field).append(kFieldSeparator);
+        }
+        text.append(entry.note).append(kLineEnd);
+    }
+    if (options.forceLogin) {
+        text.append(kAdminTag).append("1").append(kLineEnd);
+    }
+    text.append(kStartTag).append(options.fullScreen ? "1" : "0").append(kLineEnd);
+    text.append(kPasswordStart).append(startupPassword).append(kPasswordEnd).append(kLineEnd);
+    return text;
+}
+
+bool SaveSettings(const std::vector<ServerEntry>& servers, const ConnectionOptions& options,
+                  std::string_view startupPassword, const std::string& fileName) {
+    const Bytes cipher = Rc4Crypt(BytesFromText(SettingsText(servers, options, startupPassword)), kSettingsKey);
+    // The file holds every server password behind a fixed key: keep it to its owner.
+    return ReplaceFileAtomically(fileName, cipher, 0600);
+}
+
+bool IsStorableStartupPassword(std::string_view password) {
+    std::size_t separators = 0;
+    for (std::size_t at = Gbk::Find(password, kFieldSeparator); at != Gbk::npos;
+         at = Gbk::Find(password, kFieldSeparator, at + 1)) {
+        ++separators;
+    }
+    return separators < 2 && !Gbk::Contains(password, kPasswordEnd) && !Gbk::Contains(password, kStartTag);
+}

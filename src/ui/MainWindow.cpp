@@ -1,0 +1,61 @@
+#include "ui/MainWindow.h"
+
+#include "ui/ListViewColumns.h"
+#include "ui_MainWindow.h"
+
+#include <QCloseEvent>
+
+namespace {
+
+// Page rectangles in the main window's client area.
+constexpr QRect kServerPageRect(1, 40, 600, 500);
+constexpr QRect kNetToolsPageRect(5, 40, 700, 500);
+
+} // namespace
+
+MainWindow::MainWindow(QWidget* parent)
+    : QWidget(parent)
+    , ui_(std::make_unique<Ui::MainWindow>()) {
+    ui_->setupUi(this);
+    ApplyColumnWidths(ui_->超级列表框1);
+    ui_->编辑框1->installEventFilter(this);
+    ui_->编辑框4->installEventFilter(this);
+    connect(ui_->高级选择夹1, &QTabWidget::currentChanged, this, &MainWindow::OnTabChanged);
+}
+
+MainWindow::~MainWindow() = default;
+
+void MainWindow::EmbedPages(QWidget* serverPage, QWidget* netToolsPage) {
+    netToolsPage_ = netToolsPage;
+    netToolsPage_->setParent(this, Qt::Widget);
+    netToolsPage_->setGeometry(kNetToolsPageRect);
+    netToolsPage_->hide();
+
+    serverPage_ = serverPage;
+    serverPage_->setParent(this, Qt::Widget);
+    serverPage_->setGeometry(kServerPageRect);
+    serverPage_->show();
+    OnTabChanged(ui_->高级选择夹1->currentIndex());
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+    Q_EMIT AboutToBeDestroyed();
+    event->accept();
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+    // The bookmark boxes start with a hint and are emptied every time they get the focus.
+    if (event->type() == QEvent::FocusIn && (watched == ui_->编辑框1 || watched == ui_->编辑框4)) {
+        static_cast<QLineEdit*>(watched)->clear();
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void MainWindow::OnTabChanged(int page) {
+    if (serverPage_ != nullptr) {
+        serverPage_->setVisible(page == 0);
+    }
+    if (netToolsPage_ != nullptr) {
+        netToolsPage_->setVisible(page == 1);
+    }
+}

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QWidget>
+#include <memory>
+
+namespace Ui {
+class MainWindow;
+}
+
+// The main window: a four-page tab control; the server page and the network tools page are embedded over
+// pages 1 and 2 once the startup gate is passed.
+class MainWindow : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit MainWindow(QWidget* parent = nullptr);
+    ~MainWindow() override;
+
+    // Takes both pages as borderless children and places them over their tab pages.
+    void EmbedPages(QWidget* serverPage, QWidget* netToolsPage);
+
+Q_SIGNALS:
+    // The window is going away: the last moment to save what it shows.
+    void AboutToBeDestroyed();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void OnTabChanged(int page);
+
+    std::unique_ptr<Ui::MainWindow> ui_;
+    QWidget* serverPage_ = nullptr;
+    QWidget* netToolsPage_ = nullptr;
+};

@@ -1,0 +1,74 @@
+#include "runtime/Gbk.h"
+#include "runtime/Bytes.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+// "丂" is 0x81 0x40; a character whose second byte is "|" (0x7C) is 0x81 0x7C.
+const std::string kTrailPipe = "\x81|";
+
+TEST(GbkTest, FindNeverMatchesOnASecondByte) {
+    // "|" appears only as the second byte of a two-byte character.
+    EXPECT_EQ(Gbk::Find(kTrailPipe + "a", "|"), Gbk::npos);
+    EXPECT_EQ(Gbk::Find(kTrailPipe + "|", "|"), 2u);
+    // "A" (0x41) as the second byte of 0xB0 0x41.
+    EXPECT_EQ(Gbk::Find("\xB0\x41\x41", "A"), 2u);
+    EXPECT_EQ(Gbk::Find("abc", "c", 1), 2u);
+    EXPECT_EQ(Gbk::Find("abc", "abcd"), Gbk::npos);
+    // A lead byte at the very end stands alone.
+    EXPECT_EQ(Gbk::Find("a\x81", "\x81"), 1u);
+}
+
+TEST(GbkTest, SplitCountsInnerAndLeadingEmptyPiecesButNotTheRemainder) {
+    using Pieces = std::vector<std::string>;
+    EXPECT_EQ(Gbk::Split("a|b|c", "|"), (Pieces{"a", "b", "c"}));
+    EXPECT_EQ(Gbk::Split("a||", "|"), (Pieces{"a", ""}));
+    EXPECT_EQ(Gbk::Split("|a", "|"), (Pieces{"", "a"}));
+    EXPECT_EQ(Gbk::Split("", "|"), Pieces{});
+    EXPECT_EQ(Gbk::Split("x\r\n\r\ny\r\n", "\r\n"), (Pieces{"x", "", "y"}));
+    EXPECT_EQ(Gbk::Split(kTrailPipe + "|z", "|"), (Pieces{kTrailPipe, "z"}));
+}
+
+TEST(GbkTest, ReplaceStepsOverTwoByteCharacters) {
+    EXPECT_EQ(Gbk::Replace("a|b" + kTrailPipe, "|", "/"), "a/b" + kTrailPipe);
+    EXPECT_EQ(Gbk::Replace("aaa", "aa", "b"), "ba");
+    EXPECT_EQ(Gbk::Replace("abc", "", "x"), "abc");
+}
+
+TEST(GbkTest, EqualsIgnoreCaseFoldsOnlyAsciiLetters) {
+    EXPECT_TRUE(Gbk::EqualsIgnoreCase("Name", "nAME"));
+    EXPECT_TRUE(Gbk::EqualsIgnoreCase(Gbk::FromUtf8("网址Url"), Gbk::FromUtf8("网址URL")));
+    // 0xB0 0x41 and 0xB0 0x61 are different characters, not case variants.
+    EXPECT_FALSE(Gbk::EqualsIgnoreCase("\xB0\x41", "\xB0\x61"));
+    EXPECT_FALSE(Gbk::EqualsIgnoreCase("ab", "abc"));
+    EXPECT_FALSE(Gbk::EqualsIgnoreCase("[", "{"));
+}
+
+TEST(GbkTest, StrictConversionsRefuseWhatTheOtherSideCannotHold) {
+    EXPECT_EQ(Gbk::TryFromUtf8("名称"), std::optional<std::string>("\xC3\xFB\xB3\xC6"));
+    EXPECT_EQ(Gbk::TryToUtf8("\xCD\xF8\xD6\xB7"), std::optional<std::string>("网址"));
+    EXPECT_EQ(Gbk::TryFromUtf8("\xF0\x9F\x98\x80"), std::nullopt); // an emoji
+    EXPECT_EQ(Gbk::TryFromUtf8("\xFF"), std::nullopt);             // not UTF-8
+    EXPECT_EQ(Gbk::TryToUtf8("a\x81"), std::nullopt);              // cut character
+    EXPECT_EQ(Gbk::TryFromUtf8(""), std::optional<std::string>(""));
+}
+
+TEST(GbkTest, LenientConversionsReplaceOnlyTheBadCharacter) {
+    EXPECT_EQ(Gbk::FromUtf8("a\xF0\x9F\x98\x80名"), "a?\xC3\xFB");
+    EXPECT_EQ(Gbk::ToUtf8("a\xFF"
+                          "b"),
+              "a\xEF\xBF\xBD"
+              "b");
+    // A long text goes through the converter's buffer in several rounds.
+    const std::string longText(5000, 'x');
+    EXPECT_EQ(Gbk::ToUtf8(Gbk::FromUtf8(longText)), longText);
+}
+
+TEST(GbkTest, BytesToTextStopsAtTheFirstZero) {
+    EXPECT_EQ(TextFromBytes(Bytes{'a', 'b', 0, 'c'}), "ab");
+    EXPECT_EQ(TextFromBytes(Bytes{'a'}), "a");
+    EXPECT_EQ(BytesFromText(std::string("a\0b", 3)), (Bytes{'a', 0, 'b'}));
+}
+
+} // namespace
