@@ -7,10 +7,15 @@
 #include <QIcon>
 
 void ConfigureApplication() {
-    const QStringList cjkFonts{QStringLiteral("Noto Sans CJK SC"), QStringLiteral("WenQuanYi Zen Hei")};
+    // AR PL UMing is a Song face with SimSun's metrics, so the laid-out windows keep their proportions.
+    const QStringList cjkFonts{QStringLiteral("AR PL UMing CN"), QStringLiteral("Noto Sans CJK SC")};
     QFont::insertSubstitutions(QStringLiteral("SimSun"), cjkFonts);
     QFont::insertSubstitutions(QStringLiteral("宋体"), cjkFonts);
     QApplication::setFont(QFont(QStringLiteral("SimSun"), 9));
+    // Group box captions sit on the frame line, as the windows were laid out for, not above it.
+    qApp->setStyleSheet(
+        QStringLiteral("QGroupBox { border: 1px solid palette(mid); border-radius: 2px; margin-top: 6px; }"
+                       "QGroupBox::title { subcontrol-origin: margin; left: 7px; padding: 0 2px; }"));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/tolvar/icon.ico")));
     MsgBox::InstallFatalErrorPresenter();
 }

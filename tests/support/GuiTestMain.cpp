@@ -1,10 +1,16 @@
-// Entry point of the GUI test programs: one QApplication for all tests, on the offscreen platform.
+// Entry point of the GUI test programs: one QApplication for all tests, on the offscreen platform, with the
+// program's own fonts and look.
+#include "app/Application.h"
+
 #include <QApplication>
 #include <gtest/gtest.h>
 
 int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
+    ConfigureApplication();
     ::testing::InitGoogleTest(&argc, argv);
+    // Death tests start the test program afresh, so the child gets a QApplication of its own.
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
     return RUN_ALL_TESTS();
 }

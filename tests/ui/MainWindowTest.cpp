@@ -1,0 +1,50 @@
+#include "ui/MainWindow.h"
+
+#include <QApplication>
+#include <QFocusEvent>
+#include <QLineEdit>
+#include <QTabWidget>
+#include <QTest>
+#include <gtest/gtest.h>
+
+namespace {
+
+void GiveFocus(QWidget* widget) {
+    QFocusEvent event(QEvent::FocusIn, Qt::MouseFocusReason);
+    QApplication::sendEvent(widget, &event);
+}
+
+TEST(MainWindowTest, BookmarkBoxesEmptyEveryTimeTheyGetTheFocus) {
+    MainWindow window;
+    auto* name = window.findChild<QLineEdit*>(QStringLiteral("编辑框1"));
+    auto* address = window.findChild<QLineEdit*>(QStringLiteral("编辑框4"));
+    EXPECT_EQ(name->text(), QStringLiteral("请输入名称……"));
+    EXPECT_EQ(address->text(), QStringLiteral("请输入地址/URL连接……"));
+
+    GiveFocus(name);
+    EXPECT_TRUE(name->text().isEmpty());
+    QTest::keyClicks(name, QStringLiteral("search"));
+    GiveFocus(address);
+    EXPECT_TRUE(address->text().isEmpty());
+    QTest::keyClicks(address, QStringLiteral("https://localhost/"));
+    EXPECT_EQ(name->text(), QStringLiteral("search"));
+    GiveFocus(name);
+    EXPECT_TRUE(name->text().isEmpty());
+    EXPECT_EQ(address->text(), QStringLiteral("https://localhost/"));
+}
+
+TEST(MainWindowTest, ClosingAnnouncesItselfOnceAndEmbeddedPagesFollowTheTabs) {
+    MainWindow window;
+    window.show();
+    int announced = 0;
+    QObject::connect(&window, &MainWindow::AboutToBeDestroyed, &window, [&] { ++announced; });
+    // Without embedded pages, switching pages must still work (locked without pages).
+    auto* tabs = window.findChild<QTabWidget*>(QStringLiteral("高级选择夹1"));
+    for (int page : {0, 1, 2, 3}) {
+        tabs->setCurrentIndex(page);
+    }
+    window.close();
+    EXPECT_EQ(announced, 1);
+}
+
+} // namespace
