@@ -19,7 +19,9 @@ std::size_t Find(std::string_view text, std::string_view pattern, std::size_t fr
     return npos;
 }
 
-bool Contains(std::string_view text, std::string_view pattern) { return Find(text, pattern) != npos; }
+bool Contains(std::string_view text, std::string_view pattern) {
+    return Find(text, pattern) != npos;
+}
 
 std::vector<std::string> Split(std::string_view text, std::string_view separator) {
     std::vector<std::string> pieces;
@@ -74,7 +76,8 @@ namespace {
 // One converter per direction and thread: opening an iconv descriptor loads a module, too slow to repeat.
 class Converter {
 public:
-    Converter(const char* to, const char* from) : cd_(iconv_open(to, from)) {}
+    Converter(const char* to, const char* from)
+        : cd_(iconv_open(to, from)) {}
     ~Converter() {
         if (cd_ != reinterpret_cast<iconv_t>(-1)) {
             iconv_close(cd_);
@@ -140,11 +143,25 @@ Converter& FromGbk() {
 
 } // namespace
 
-std::optional<std::string> TryFromUtf8(std::string_view utf8) { return ToGbk().Convert(utf8, {}, 0); }
+std::optional<std::string> TryFromUtf8(std::string_view utf8) {
+    std::optional<std::string> gbk = ToGbk().Convert(utf8, {}, 0);
+    // "€" is the one-byte code 0x80, which the character stepping above reads as a lead byte: stored, it
+    // would swallow the separator after it.
+    for (std::size_t pos = 0; gbk && pos < gbk->size(); pos += CharLength(*gbk, pos)) {
+        if (static_cast<unsigned char>((*gbk)[pos]) == 0x80) {
+            return std::nullopt;
+        }
+    }
+    return gbk;
+}
 
-std::optional<std::string> TryToUtf8(std::string_view gbk) { return FromGbk().Convert(gbk, {}, 1); }
+std::optional<std::string> TryToUtf8(std::string_view gbk) {
+    return FromGbk().Convert(gbk, {}, 1);
+}
 
-std::string FromUtf8(std::string_view utf8) { return ToGbk().Convert(utf8, "?", 0).value_or(std::string()); }
+std::string FromUtf8(std::string_view utf8) {
+    return ToGbk().Convert(utf8, "?", 0).value_or(std::string());
+}
 
 std::string ToUtf8(std::string_view gbk) {
     // A bad GBK byte is replaced alone, so the byte after it starts afresh.

@@ -33,7 +33,8 @@ std::string Replace(std::string_view text, std::string_view from, std::string_vi
 bool EqualsIgnoreCase(std::string_view a, std::string_view b);
 
 // Strict conversions through iconv: nullopt when any character cannot be represented or the input is not
-// valid in its encoding.
+// valid in its encoding. To GBK, "€" counts as unrepresentable: its one-byte code 0x80 would be taken for the
+// first byte of a two-byte character.
 std::optional<std::string> TryFromUtf8(std::string_view utf8);
 std::optional<std::string> TryToUtf8(std::string_view gbk);
 

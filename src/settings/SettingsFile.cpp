@@ -18,6 +18,9 @@ constexpr std::string_view kStartTag = "#Start:";
 } // namespace
 
 std::string ExtractMarked(std::string_view text, std::string_view start, std::string_view end) {
+    if (start.empty() || end.empty()) {
+        return ""; // an empty marker would match everywhere and never move on
+    }
     std::string result;
     bool first = true;
     for (std::size_t at = Gbk::Find(text, start); at != Gbk::npos;) {

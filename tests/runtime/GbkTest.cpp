@@ -52,6 +52,9 @@ TEST(GbkTest, StrictConversionsRefuseWhatTheOtherSideCannotHold) {
     EXPECT_EQ(Gbk::TryFromUtf8("\xFF"), std::nullopt);             // not UTF-8
     EXPECT_EQ(Gbk::TryToUtf8("a\x81"), std::nullopt);              // cut character
     EXPECT_EQ(Gbk::TryFromUtf8(""), std::optional<std::string>(""));
+    // "€" would come out as a lone 0x80 that swallows the next byte; a trail byte 0x80 is fine.
+    EXPECT_EQ(Gbk::TryFromUtf8("5€"), std::nullopt);
+    EXPECT_EQ(Gbk::TryFromUtf8("亐"), std::optional<std::string>("\x81\x80"));
 }
 
 TEST(GbkTest, LenientConversionsReplaceOnlyTheBadCharacter) {

@@ -136,6 +136,8 @@ TEST(SettingsFileTest, ExtractMarkedCollectsEveryCompletePair) {
     EXPECT_EQ(ExtractMarked("#LoadinPass:<a>\r\n#LoadinPass:<b", kPasswordStart, kPasswordEnd), "");
     // The end marker is searched from where the start marker begins.
     EXPECT_EQ(ExtractMarked("<<x>", "<", ">"), "<x");
+    EXPECT_EQ(ExtractMarked("abc", "", ">"), "");
+    EXPECT_EQ(ExtractMarked("a>c", "a", ""), "");
     // A two-byte character whose second byte looks like a marker is passed over.
     EXPECT_EQ(ExtractMarked("#LoadinPass:<\x81|y>", kPasswordStart, kPasswordEnd), "\x81|y");
 }
