@@ -3,8 +3,14 @@
 #include <algorithm>
 
 std::string TextFromBytes(const Bytes& bytes) {
-    const auto end = std::find(bytes.begin(), bytes.end(), static_cast<unsigned char>(0));
-    return {bytes.begin(), end};
+    return std::string(TextViewOf(bytes));
 }
 
-Bytes BytesFromText(std::string_view text) { return {text.begin(), text.end()}; }
+std::string_view TextViewOf(const Bytes& bytes) {
+    const auto end = std::find(bytes.begin(), bytes.end(), static_cast<unsigned char>(0));
+    return {reinterpret_cast<const char*>(bytes.data()), static_cast<std::size_t>(end - bytes.begin())};
+}
+
+Bytes BytesFromText(std::string_view text) {
+    return {text.begin(), text.end()};
+}

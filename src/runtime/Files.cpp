@@ -11,7 +11,8 @@ namespace {
 // Closes a descriptor on every path out of a function.
 class FileDescriptor {
 public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
+    explicit FileDescriptor(int fd)
+        : fd_(fd) {}
     ~FileDescriptor() {
         if (fd_ >= 0) {
             ::close(fd_);
@@ -61,14 +62,18 @@ Bytes ReadWholeFile(const std::string& path) {
     if (fd.Get() < 0) {
         return {};
     }
-    Bytes data;
     struct stat info {};
-    if (::fstat(fd.Get(), &info) == 0 && info.st_size > 0) {
-        data.reserve(static_cast<std::size_t>(info.st_size));
+    if (::fstat(fd.Get(), &info) != 0 || !S_ISREG(info.st_mode)) {
+        return {};
     }
-    unsigned char buffer[65536];
+    // Read straight into the buffer; the file may still grow or shrink while it is read.
+    Bytes data(static_cast<std::size_t>(info.st_size) + 1);
+    std::size_t size = 0;
     for (;;) {
-        const ssize_t got = ::read(fd.Get(), buffer, sizeof buffer);
+        if (size == data.size()) {
+            data.resize(data.size() * 2);
+        }
+        const ssize_t got = ::read(fd.Get(), data.data() + size, data.size() - size);
         if (got < 0 && errno == EINTR) {
             continue;
         }
@@ -76,9 +81,10 @@ Bytes ReadWholeFile(const std::string& path) {
             return {};
         }
         if (got == 0) {
+            data.resize(size);
             return data;
         }
-        data.insert(data.end(), buffer, buffer + got);
+        size += static_cast<std::size_t>(got);
     }
 }
 
@@ -88,8 +94,8 @@ bool ReplaceFileAtomically(const std::string& path, const Bytes& data, mode_t mo
     if (fd.Get() < 0) {
         return false;
     }
-    const bool written = ::fchmod(fd.Get(), mode) == 0 && WriteAll(fd.Get(), data.data(), data.size()) &&
-                         ::fsync(fd.Get()) == 0;
+    const bool written =
+        ::fchmod(fd.Get(), mode) == 0 && WriteAll(fd.Get(), data.data(), data.size()) && ::fsync(fd.Get()) == 0;
     if (!fd.Close() || !written || ::rename(temporary.c_str(), path.c_str()) != 0) {
         ::unlink(temporary.c_str());
         return false;

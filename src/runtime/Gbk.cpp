@@ -11,9 +11,16 @@ std::size_t CharLength(std::string_view text, std::size_t pos) {
 }
 
 std::size_t Find(std::string_view text, std::string_view pattern, std::size_t from) {
-    for (std::size_t pos = from; pos + pattern.size() <= text.size(); pos += CharLength(text, pos)) {
-        if (text.compare(pos, pattern.size(), pattern) == 0) {
-            return pos;
+    // Let the library find candidates fast, then walk the characters up to each one to see whether it starts
+    // on a boundary; `boundary` only ever moves forward, so the walk costs one pass over the text.
+    std::size_t boundary = from;
+    for (std::size_t hit = text.find(pattern, from); hit != std::string_view::npos;
+         hit = text.find(pattern, boundary)) {
+        while (boundary < hit) {
+            boundary += CharLength(text, boundary);
+        }
+        if (boundary == hit) {
+            return hit;
         }
     }
     return npos;
@@ -23,18 +30,40 @@ bool Contains(std::string_view text, std::string_view pattern) {
     return Find(text, pattern) != npos;
 }
 
-std::vector<std::string> Split(std::string_view text, std::string_view separator) {
-    std::vector<std::string> pieces;
+namespace {
+
+// Calls `piece` with every piece of `text` between separators, in order.
+template <typename PieceFunction>
+void ForEachPiece(std::string_view text, std::string_view separator, PieceFunction piece) {
     std::size_t start = 0;
-    for (std::size_t hit = Find(text, separator, start); hit != npos && !separator.empty();
-         hit = Find(text, separator, start)) {
-        pieces.emplace_back(text.substr(start, hit - start));
-        start = hit + separator.size();
+    if (!separator.empty()) {
+        for (std::size_t hit = Find(text, separator, start); hit != npos; hit = Find(text, separator, start)) {
+            piece(text.substr(start, hit - start));
+            start = hit + separator.size();
+        }
     }
     if (start < text.size()) {
-        pieces.emplace_back(text.substr(start));
+        piece(text.substr(start));
     }
+}
+
+} // namespace
+
+std::vector<std::string_view> Split(std::string_view text, std::string_view separator) {
+    std::vector<std::string_view> pieces;
+    ForEachPiece(text, separator, [&](std::string_view piece) { pieces.push_back(piece); });
     return pieces;
+}
+
+std::size_t SplitInto(std::string_view text, std::string_view separator, std::span<std::string_view> pieces) {
+    std::size_t count = 0;
+    ForEachPiece(text, separator, [&](std::string_view piece) {
+        if (count < pieces.size()) {
+            pieces[count] = piece;
+        }
+        ++count;
+    });
+    return count;
 }
 
 std::string Replace(std::string_view text, std::string_view from, std::string_view to) {

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -22,9 +23,12 @@ std::size_t Find(std::string_view text, std::string_view pattern, std::size_t fr
 
 bool Contains(std::string_view text, std::string_view pattern);
 
-// Pieces between separators. An empty piece between two separators or before a leading one counts; the
-// empty remainder after a trailing separator (or of an empty text) does not.
-std::vector<std::string> Split(std::string_view text, std::string_view separator);
+// Pieces between separators, as views into `text`. An empty piece between two separators or before a leading
+// one counts; the empty remainder after a trailing separator (or of an empty text) does not.
+std::vector<std::string_view> Split(std::string_view text, std::string_view separator);
+
+// The same pieces without allocating: stores the first `pieces.size()` of them and returns how many there are.
+std::size_t SplitInto(std::string_view text, std::string_view separator, std::span<std::string_view> pieces);
 
 // Every occurrence of `from` replaced by `to`, scanning left to right on character boundaries.
 std::string Replace(std::string_view text, std::string_view from, std::string_view to);

@@ -5,7 +5,9 @@
 
 #include <QMessageBox>
 
-QString MsgBox::DefaultCaption() { return QStringLiteral("信息："); }
+QString MsgBox::DefaultCaption() {
+    return QStringLiteral("信息：");
+}
 
 MsgBox::Result MsgBox::Show(const QString& text, const QString& caption, Buttons buttons, Icon icon) {
     if (!Answers().empty()) {
@@ -17,8 +19,7 @@ MsgBox::Result MsgBox::Show(const QString& text, const QString& caption, Buttons
     QMessageBox box(icon == Icon::Error         ? QMessageBox::Critical
                     : icon == Icon::Information ? QMessageBox::Information
                                                 : QMessageBox::NoIcon,
-                    caption, text,
-                    buttons == Buttons::YesNo ? QMessageBox::Yes | QMessageBox::No : QMessageBox::Ok);
+                    caption, text, buttons == Buttons::YesNo ? QMessageBox::Yes | QMessageBox::No : QMessageBox::Ok);
     // Task-modal: no owner, but nothing else of the program takes input while it is up.
     box.setWindowModality(Qt::ApplicationModal);
     switch (box.exec()) {
@@ -33,9 +34,13 @@ MsgBox::Result MsgBox::Show(const QString& text, const QString& caption, Buttons
     }
 }
 
-void MsgBox::SetNextAnswer(Result answer) { Answers().push_back(answer); }
+void MsgBox::SetNextAnswer(Result answer) {
+    Answers().push_back(answer);
+}
 
-const std::vector<MsgBox::Shown>& MsgBox::Answered() { return AnsweredBoxes(); }
+const std::vector<MsgBox::Shown>& MsgBox::Answered() {
+    return AnsweredBoxes();
+}
 
 void MsgBox::ClearAnswered() {
     AnsweredBoxes().clear();

@@ -9,7 +9,7 @@
 namespace {
 
 bool MakeDirectories(const std::string& path) {
-    for (std::size_t slash = path.find('/', 1); ; slash = path.find('/', slash + 1)) {
+    for (std::size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
         const std::string part = path.substr(0, slash);
         if (::mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) {
             return false;
@@ -52,4 +52,6 @@ std::string ChooseWorkingDirectory() {
     return ::access(directory.c_str(), W_OK) == 0 ? directory : UserDataDirectory();
 }
 
-bool EnterWorkingDirectory() { return ::chdir(ChooseWorkingDirectory().c_str()) == 0; }
+bool EnterWorkingDirectory() {
+    return ::chdir(ChooseWorkingDirectory().c_str()) == 0;
+}

@@ -2,22 +2,30 @@
 
 ServerList::Id ServerList::Append(ServerEntry entry) {
     std::lock_guard lock(mutex_);
-    const Id id = nextId_++;
-    items_.push_back({id, std::move(entry)});
-    return id;
+    entries_.push_back(std::move(entry));
+    ids_.push_back(nextId_);
+    return nextId_++;
+}
+
+void ServerList::AppendAll(std::vector<ServerEntry> entries) {
+    std::lock_guard lock(mutex_);
+    if (entries_.empty()) {
+        entries_ = std::move(entries);
+    } else {
+        entries_.insert(entries_.end(), std::make_move_iterator(entries.begin()),
+                        std::make_move_iterator(entries.end()));
+    }
+    while (ids_.size() < entries_.size()) {
+        ids_.push_back(nextId_++);
+    }
 }
 
 std::size_t ServerList::Count() const {
     std::lock_guard lock(mutex_);
-    return items_.size();
+    return entries_.size();
 }
 
 std::vector<ServerEntry> ServerList::Entries() const {
     std::lock_guard lock(mutex_);
-    std::vector<ServerEntry> entries;
-    entries.reserve(items_.size());
-    for (const Item& item : items_) {
-        entries.push_back(item.entry);
-    }
-    return entries;
+    return entries_;
 }

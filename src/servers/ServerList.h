@@ -14,17 +14,16 @@ public:
     using Id = std::uint64_t;
 
     Id Append(ServerEntry entry);
+    // Appends every entry under one lock, as loading a whole list does.
+    void AppendAll(std::vector<ServerEntry> entries);
     std::size_t Count() const;
     // A copy of every entry in list order.
     std::vector<ServerEntry> Entries() const;
 
 private:
-    struct Item {
-        Id id;
-        ServerEntry entry;
-    };
-
     mutable std::mutex mutex_;
-    std::vector<Item> items_;
+    // Entry i has identity ids_[i].
+    std::vector<ServerEntry> entries_;
+    std::vector<Id> ids_;
     Id nextId_ = 1;
 };

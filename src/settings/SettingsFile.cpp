@@ -5,7 +5,7 @@
 #include "servers/ServerList.h"
 #include "settings/Rc4Crypt.h"
 
-#include <algorithm>
+#include <array>
 
 namespace {
 
@@ -45,16 +45,19 @@ Bytes LoadSettings(const std::string& fileName) {
 }
 
 std::string StartupPasswordOf(const Bytes& settingsBytes) {
-    return ExtractMarked(TextFromBytes(settingsBytes), kPasswordStart, kPasswordEnd);
+    return ExtractMarked(TextViewOf(settingsBytes), kPasswordStart, kPasswordEnd);
 }
 
 void ParseSettings(const Bytes& settingsBytes, ServerList& servers, ConnectionOptions& options) {
-    for (const std::string& line : Gbk::Split(TextFromBytes(settingsBytes), kLineEnd)) {
-        std::vector<std::string> pieces = Gbk::Split(line, kFieldSeparator);
-        if (pieces.size() >= 3) {
-            pieces.resize(std::max<std::size_t>(pieces.size(), 5));
-            servers.Append({std::move(pieces[0]), std::move(pieces[1]), std::move(pieces[2]), std::move(pieces[3]),
-                            std::move(pieces[4]), ServerStatus::Unknown});
+    const std::vector<std::string_view> lines = Gbk::Split(TextViewOf(settingsBytes), kLineEnd);
+    std::vector<ServerEntry> entries;
+    entries.reserve(lines.size());
+    for (const std::string_view line : lines) {
+        // Pieces after the fifth are ignored; missing fourth and fifth pieces stay empty.
+        std::array<std::string_view, 5> pieces{};
+        if (Gbk::SplitInto(line, kFieldSeparator, pieces) >= 3) {
+            entries.push_back({std::string(pieces[0]), std::string(pieces[1]), std::string(pieces[2]),
+                               std::string(pieces[3]), std::string(pieces[4]), ServerStatus::Unknown});
         }
         const bool lastIsOne = !line.empty() && line.back() == '1';
         if (Gbk::Contains(line, kConsoleTag)) {
@@ -66,6 +69,7 @@ void ParseSettings(const Bytes& settingsBytes, ServerList& servers, ConnectionOp
             options.fullScreen = lastIsOne;
         }
     }
+    servers.AppendAll(std::move(entries));
 }
 
 std::string SettingsText(const std::vector<ServerEntry>& servers, const ConnectionOptions& options,

@@ -1,6 +1,7 @@
 #include "runtime/Gbk.h"
 #include "runtime/Bytes.h"
 
+#include <array>
 #include <gtest/gtest.h>
 
 namespace {
@@ -21,13 +22,19 @@ TEST(GbkTest, FindNeverMatchesOnASecondByte) {
 }
 
 TEST(GbkTest, SplitCountsInnerAndLeadingEmptyPiecesButNotTheRemainder) {
-    using Pieces = std::vector<std::string>;
+    using Pieces = std::vector<std::string_view>;
     EXPECT_EQ(Gbk::Split("a|b|c", "|"), (Pieces{"a", "b", "c"}));
     EXPECT_EQ(Gbk::Split("a||", "|"), (Pieces{"a", ""}));
     EXPECT_EQ(Gbk::Split("|a", "|"), (Pieces{"", "a"}));
     EXPECT_EQ(Gbk::Split("", "|"), Pieces{});
     EXPECT_EQ(Gbk::Split("x\r\n\r\ny\r\n", "\r\n"), (Pieces{"x", "", "y"}));
-    EXPECT_EQ(Gbk::Split(kTrailPipe + "|z", "|"), (Pieces{kTrailPipe, "z"}));
+    const std::string trail = kTrailPipe + "|z";
+    EXPECT_EQ(Gbk::Split(trail, "|"), (Pieces{kTrailPipe, "z"}));
+
+    // The allocation-free form counts every piece but keeps only as many as it has room for.
+    std::array<std::string_view, 2> firstTwo{};
+    EXPECT_EQ(Gbk::SplitInto("a||c|d|", "|", firstTwo), 4u);
+    EXPECT_EQ(firstTwo, (std::array<std::string_view, 2>{"a", ""}));
 }
 
 TEST(GbkTest, ReplaceStepsOverTwoByteCharacters) {
