@@ -140,6 +140,10 @@ int Table::AppendBlank(int waitMs) {
         return kErrWriteRecordFailed;
     }
     const std::int64_t position = RecordStart(count);
+    // Records past the first 2 GiB would lie outside the whole-file lock that Pack and Open rely on.
+    if (position + header_.recordSize > LockSet::kWholeFileLength) {
+        return kErrWriteRecordFailed;
+    }
     const ByteLock recordLock(locks_, position, waitMs);
     if (recordLock.Code() != kOk) {
         return recordLock.Code();

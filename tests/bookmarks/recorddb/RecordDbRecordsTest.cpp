@@ -2,6 +2,8 @@
 #include "bookmarks/DefaultBookmarkImage.h"
 #include "runtime/Gbk.h"
 
+#include <filesystem>
+
 using namespace RecordDb;
 
 namespace {
@@ -65,6 +67,25 @@ TEST_F(RecordDbRecords, AppendBlankRefusesToOverflowTheIds) {
     CloseAll();
     EXPECT_EQ(FileBytes("t.edb"), table.Build());
     EXPECT_TRUE(Open("t.edb"));
+}
+
+TEST_F(RecordDbRecords, AppendBlankKeepsRecordsWithinTheFirstTwoGigabytes) {
+    TableImage table;
+    table.recordSize = 0x40000000;
+    table.fields = {{"B", 1, 4, 0}};
+    table.recordCount = 1;
+    table.nextRecordId = 2;
+    Bytes bytes = table.Build();
+    PutI32(bytes, 16, 1);
+    bytes.resize(bytes.size() + 4);
+    PutI32(bytes, 188, 1);
+    const std::string path = Put("t.edb", bytes);
+    std::filesystem::resize_file(path, 188 + 0x40000000); // sparse
+    ASSERT_TRUE(Open("t.edb")) << LastError();
+    EXPECT_EQ(RecordCount(), 1);
+    EXPECT_FALSE(AppendBlank());
+    EXPECT_EQ(LastError(), kErrWriteRecordFailed);
+    EXPECT_EQ(std::filesystem::file_size(path), 188u + 0x40000000);
 }
 
 TEST_F(RecordDbRecords, AppendBlankFailsWhenFileIsShorterThanItsCount) {
