@@ -47,9 +47,8 @@ std::string UserDataDirectory() {
     return directory;
 }
 
-std::string ChooseWorkingDirectory() {
-    std::string directory = ProgramDirectory();
-    return ::access(directory.c_str(), W_OK) == 0 ? directory : UserDataDirectory();
+std::string ChooseWorkingDirectory(const std::string& programDirectory) {
+    return ::access(programDirectory.c_str(), W_OK) == 0 ? programDirectory : UserDataDirectory();
 }
 
 bool EnterWorkingDirectory() {

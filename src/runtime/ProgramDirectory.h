@@ -10,7 +10,7 @@ std::string UserDataDirectory();
 
 // The directory the program keeps ms.ini and websc.edb in: the program directory when it is writable,
 // else the per-user data directory, so an installed program does not silently lose its settings.
-std::string ChooseWorkingDirectory();
+std::string ChooseWorkingDirectory(const std::string& programDirectory = ProgramDirectory());
 
 // Makes ChooseWorkingDirectory() the current directory; false when that failed.
 bool EnterWorkingDirectory();
