@@ -108,7 +108,9 @@ Value ReadField(std::string_view fieldName) {
                    Gbk::FromUtf8(table == nullptr ? "未指定当前数据库或者指定数据库未打开" : "指定字段不存在"));
     }
     Value value;
-    Report(table->ReadField(*field, LockWaitMs(), value));
+    if (!Report(table->ReadField(*field, LockWaitMs(), value))) {
+        value = field->EmptyValue();
+    }
     return value;
 }
 

@@ -180,7 +180,6 @@ int Table::AppendBlank(int waitMs) {
 }
 
 int Table::ReadField(const FieldDescriptor& field, int waitMs, Value& value) {
-    value = field.EmptyValue();
     if (current_ < 0) {
         return kErrNoCurrentRecord;
     }
@@ -193,25 +192,31 @@ int Table::ReadField(const FieldDescriptor& field, int waitMs, Value& value) {
     const std::int64_t size = field.StoredSize();
 
     if (field.fieldType == FieldType::Text) {
-        if (size > kTrustedReadSize) {
-            const auto length = Platform::FileLength(file_);
-            if (!length || position >= *length) {
-                return kErrSeek;
+        // Most texts are far shorter than their field: read into scratch space and keep only the text.
+        char small[4096];
+        std::vector<char> large;
+        char* buffer = small;
+        if (size > static_cast<std::int64_t>(sizeof small)) {
+            if (size > kTrustedReadSize) {
+                const auto length = Platform::FileLength(file_);
+                if (!length || position >= *length) {
+                    return kErrSeek;
+                }
+                if (position + size > *length) {
+                    return kErrReadFieldFailed;
+                }
             }
-            if (position + size > *length) {
-                return kErrReadFieldFailed;
-            }
+            large.resize(static_cast<std::size_t>(size));
+            buffer = large.data();
         }
-        std::string text(static_cast<std::size_t>(size), '\0');
-        const std::int64_t got = Platform::ReadAt(file_, text.data(), text.size(), position);
+        const std::int64_t got = Platform::ReadAt(file_, buffer, static_cast<std::size_t>(size), position);
         if (got == 0) {
             return kErrSeek;
         }
         if (got != size) {
             return kErrReadFieldFailed;
         }
-        text.resize(std::strlen(text.c_str()));
-        value = std::move(text);
+        value = FieldCodec::DecodeText(buffer, static_cast<std::size_t>(size));
         return kOk;
     }
 
@@ -225,7 +230,11 @@ int Table::ReadField(const FieldDescriptor& field, int waitMs, Value& value) {
     }
     if (field.IsMemoBacked()) {
         // An empty memo needs no side file; the side file's own layout is not read here.
-        return LittleEndian::U32(bytes) == 0 ? kOk : kErrMemoAccessFailed;
+        if (LittleEndian::U32(bytes) != 0) {
+            return kErrMemoAccessFailed;
+        }
+        value = field.EmptyValue();
+        return kOk;
     }
     value = FieldCodec::DecodeFixed(field.fieldType, bytes);
     return kOk;
@@ -277,6 +286,12 @@ int Table::WriteField(const FieldDescriptor& field, const Value& value, int wait
     // The text with its NUL, cut to the width; the rest of the field is zeroed.
     const auto stored =
         static_cast<std::int64_t>(std::min<std::size_t>(text->size() + 1, static_cast<std::size_t>(size)));
+    char stagedField[4096];
+    if (size <= static_cast<std::int64_t>(sizeof stagedField)) {
+        std::memcpy(stagedField, text->c_str(), static_cast<std::size_t>(stored));
+        std::memset(stagedField + stored, 0, static_cast<std::size_t>(size - stored));
+        return Write(stagedField, static_cast<std::size_t>(size), position, kErrWriteFieldFailed);
+    }
     if (const int code = Write(text->c_str(), static_cast<std::size_t>(stored), position, kErrWriteFieldFailed);
         code != kOk) {
         return code;

@@ -44,6 +44,7 @@ public:
     int GoTo(std::int64_t n);
     int Skip(std::int64_t n);
     int AppendBlank(int waitMs);
+    // Sets `value` only on success.
     int ReadField(const FieldDescriptor& field, int waitMs, Value& value);
     int WriteField(const FieldDescriptor& field, const Value& value, int waitMs);
     int MarkDeleted(int waitMs);
