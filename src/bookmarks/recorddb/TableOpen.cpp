@@ -3,6 +3,7 @@
 #include "bookmarks/recorddb/LockRetry.h"
 #include "bookmarks/recorddb/Table.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace RecordDb {
