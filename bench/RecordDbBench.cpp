@@ -18,23 +18,24 @@ constexpr int kRecords = 10000;
 constexpr std::size_t kDataStart = 260;
 constexpr std::size_t kRecordSize = 1016;
 
-const std::string& ScratchDirectory() {
-    static const std::string directory = [] {
-        std::string pattern = "/tmp/tolvar-recorddb-bench-XXXXXX";
-        if (::mkdtemp(pattern.data()) == nullptr) {
-            std::abort();
-        }
-        return pattern;
-    }();
-    return directory;
+// Plain storage, so that the directory's name outlives every destructor that could still need it.
+char scratchDirectory[64] = "/tmp/tolvar-recorddb-bench-XXXXXX";
+
+void RemoveScratchDirectory() {
+    std::error_code ignored;
+    std::filesystem::remove_all(scratchDirectory, ignored);
 }
 
-struct Cleanup {
-    ~Cleanup() {
-        std::error_code ignored;
-        std::filesystem::remove_all(ScratchDirectory(), ignored);
-    }
-} cleanup;
+std::string ScratchDirectory() {
+    static const bool made = [] {
+        if (::mkdtemp(scratchDirectory) == nullptr) {
+            std::abort();
+        }
+        std::atexit(RemoveScratchDirectory);
+        return true;
+    }();
+    return made ? scratchDirectory : "";
+}
 
 const std::string kName = Gbk::FromUtf8("名称");
 const std::string kAddress = Gbk::FromUtf8("网址");
