@@ -7,8 +7,6 @@
 #include "ui/ListViewColumns.h"
 #include "ui_ServerPage.h"
 
-#include <QCloseEvent>
-
 ServerPage::ServerPage(AppState& state, QWidget* parent)
     : QWidget(parent)
     , state_(state)
@@ -37,11 +35,6 @@ void ServerPage::SetOptions(const ConnectionOptions& options) {
 
 void ServerPage::SaveSettings() const {
     ::SaveSettings(state_.servers.Entries(), Options(), state_.startupPassword);
-}
-
-void ServerPage::closeEvent(QCloseEvent* event) {
-    SaveSettings();
-    event->accept();
 }
 
 void ServerPage::OnHelpClicked() {

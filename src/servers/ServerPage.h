@@ -26,9 +26,6 @@ public:
     // Rebuilds ms.ini from the live list, the options and the startup password.
     void SaveSettings() const;
 
-protected:
-    void closeEvent(QCloseEvent* event) override;
-
 private:
     void SetOptions(const ConnectionOptions& options);
     void OnHelpClicked();
