@@ -5,6 +5,36 @@
 
 #include <QMessageBox>
 
+namespace {
+
+QMessageBox::Icon IconOf(MsgBox::Icon icon) {
+    switch (icon) {
+    case MsgBox::Icon::Error:
+        return QMessageBox::Critical;
+    case MsgBox::Icon::Information:
+        return QMessageBox::Information;
+    case MsgBox::Icon::Warning:
+        return QMessageBox::Warning;
+    case MsgBox::Icon::None:
+        break;
+    }
+    return QMessageBox::NoIcon;
+}
+
+QMessageBox::StandardButtons ButtonsOf(MsgBox::Buttons buttons) {
+    switch (buttons) {
+    case MsgBox::Buttons::OkCancel:
+        return QMessageBox::Ok | QMessageBox::Cancel;
+    case MsgBox::Buttons::YesNo:
+        return QMessageBox::Yes | QMessageBox::No;
+    case MsgBox::Buttons::Ok:
+        break;
+    }
+    return QMessageBox::Ok;
+}
+
+} // namespace
+
 QString MsgBox::DefaultCaption() {
     return QStringLiteral("信息：");
 }
@@ -16,10 +46,7 @@ MsgBox::Result MsgBox::Show(const QString& text, const QString& caption, Buttons
         AnsweredBoxes().push_back({text, caption, buttons, icon});
         return answer;
     }
-    QMessageBox box(icon == Icon::Error         ? QMessageBox::Critical
-                    : icon == Icon::Information ? QMessageBox::Information
-                                                : QMessageBox::NoIcon,
-                    caption, text, buttons == Buttons::YesNo ? QMessageBox::Yes | QMessageBox::No : QMessageBox::Ok);
+    QMessageBox box(IconOf(icon), caption, text, ButtonsOf(buttons));
     // Task-modal: no owner, but nothing else of the program takes input while it is up.
     box.setWindowModality(Qt::ApplicationModal);
     switch (box.exec()) {

@@ -8,8 +8,8 @@
 // Tests queue answers with SetNextAnswer, so a box is recorded instead of shown and never blocks.
 class MsgBox {
 public:
-    enum class Buttons { Ok, YesNo };
-    enum class Icon { None, Error, Information };
+    enum class Buttons { Ok, OkCancel, YesNo };
+    enum class Icon { None, Error, Information, Warning };
     enum class Result { Ok, Cancel, Yes, No };
 
     struct Shown {
