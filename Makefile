@@ -20,6 +20,10 @@ test: deps
 	cmake --preset dev
 	cmake --build --preset dev -j $(JOBS)
 	ctest --preset dev
+	@# The core must stand without Qt, as a port to another platform needs it.
+	cmake --preset core
+	cmake --build --preset core -j $(JOBS)
+	ctest --preset core
 
 bench: deps
 	cmake --preset bench

@@ -2,16 +2,43 @@
 
 #include "app/AppState.h"
 #include "app/AuthDialog.h"
+#include "runtime/MsgBox.h"
 #include "servers/ServerPage.h"
 #include "settings/SettingsFile.h"
 #include "tools/NetToolsPage.h"
 
+namespace {
+
+// Why the settings of this run will not be kept, as the user is told once; empty when they will be.
+QString SkippedSaveText(SettingsSaveBlock block) {
+    switch (block) {
+    case SettingsSaveBlock::Unreadable:
+        return QStringLiteral("无法读取设置文件 ms.ini，为免覆盖其中的内容，本次的更改没有保存。");
+    case SettingsSaveBlock::ReadOnly:
+        return QStringLiteral("设置文件 ms.ini 不可写入，本次的更改没有保存。");
+    case SettingsSaveBlock::NoDirectory:
+        return QStringLiteral("找不到可以保存设置的目录，本次运行中的更改都不会保存。");
+    case SettingsSaveBlock::None:
+        break;
+    }
+    return {};
+}
+
+} // namespace
+
 std::unique_ptr<MainWindow> StartUp(AppState& state) {
-    state.settingsBytes = LoadSettings();
+    LoadedSettings loaded = LoadSettings(state.directories);
+    state.settingsBytes = std::move(loaded.bytes);
+    state.settingsSavePath = std::move(loaded.savePath);
+    state.settingsSaveBlock = loaded.block;
     state.startupPassword = StartupPasswordOf(state.settingsBytes);
 
     auto mainWindow = std::make_unique<MainWindow>();
     mainWindow->show();
+    // Without a place to keep anything the user should know before changing anything.
+    if (state.settingsSaveBlock == SettingsSaveBlock::NoDirectory) {
+        MsgBox::Show(SkippedSaveText(state.settingsSaveBlock));
+    }
 
     if (state.startupPassword.empty()) {
         state.unlocked = true;
@@ -27,6 +54,13 @@ std::unique_ptr<MainWindow> StartUp(AppState& state) {
     auto* netToolsPage = new NetToolsPage;
     auto* serverPage = new ServerPage(state);
     mainWindow->EmbedPages(serverPage, netToolsPage);
-    QObject::connect(mainWindow.get(), &MainWindow::AboutToBeDestroyed, serverPage, &ServerPage::SaveSettings);
+    QObject::connect(mainWindow.get(), &MainWindow::AboutToBeDestroyed, serverPage, [&state, serverPage] {
+        if (!state.settingsSavePath.empty()) {
+            serverPage->SaveSettings(state.settingsSavePath);
+        } else if (state.settingsSaveBlock != SettingsSaveBlock::NoDirectory) {
+            // A file we could not read or may not write is kept as it is; the user hears why once, here.
+            MsgBox::Show(SkippedSaveText(state.settingsSaveBlock));
+        }
+    });
     return mainWindow;
 }

@@ -7,11 +7,13 @@
 
 int main(int argc, char** argv) {
     QApplication application(argc, argv);
-    // ms.ini and websc.edb live in the working directory; failing to enter it leaves them in the current one.
-    EnterWorkingDirectory();
     ConfigureApplication();
 
     AppState state;
+    state.directories = LocateDataDirectories();
+    // The data files are addressed by full path; the current directory only matters to the programs started
+    // from here, so failing to enter it changes nothing worth reporting.
+    static_cast<void>(EnterDataDirectory(state.directories));
     const std::unique_ptr<MainWindow> mainWindow = StartUp(state);
     return QApplication::exec();
 }

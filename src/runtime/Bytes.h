@@ -8,9 +8,9 @@
 using Bytes = std::vector<unsigned char>;
 
 // The bytes up to, not including, the first zero byte, taken as text.
-std::string TextFromBytes(const Bytes& bytes);
+[[nodiscard]] std::string TextFromBytes(const Bytes& bytes);
 // The same text as a view into `bytes`, without a copy.
-std::string_view TextViewOf(const Bytes& bytes);
+[[nodiscard]] std::string_view TextViewOf(const Bytes& bytes);
 
 // The text's bytes, without a terminator.
-Bytes BytesFromText(std::string_view text);
+[[nodiscard]] Bytes BytesFromText(std::string_view text);

@@ -1,12 +1,18 @@
 #include "runtime/Files.h"
 
 #include <cerrno>
-#include <cstdio>
+#include <climits>
+#include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
+
+// The suffix mkostemp fills in: ".XXXXXX" with letters and digits.
+constexpr std::size_t kTemporarySuffixLength = 7;
 
 // Closes a descriptor on every path out of a function.
 class FileDescriptor {
@@ -55,22 +61,64 @@ std::string DirectoryOf(const std::string& path) {
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
+std::string NameOf(const std::string& path) {
+    const auto slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+bool IsTemporaryName(const std::string& name, const std::string& base) {
+    if (name.size() != base.size() + kTemporarySuffixLength || name.compare(0, base.size(), base) != 0 ||
+        name[base.size()] != '.') {
+        return false;
+    }
+    for (std::size_t i = base.size() + 1; i < name.size(); ++i) {
+        const char c = name[i];
+        if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'))) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// A temporary file under a writer's lock: a cleaner that gets the lock knows its writer is gone.
+int CreateLockedTemporary(std::string& name) {
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        std::string candidate = name + ".XXXXXX";
+        const int fd = ::mkostemp(candidate.data(), O_CLOEXEC);
+        if (fd < 0) {
+            return -1;
+        }
+        struct stat info {};
+        // A cleaner may have taken the file between its creation and the lock; then take another.
+        if (::flock(fd, LOCK_EX) == 0 && ::fstat(fd, &info) == 0 && info.st_nlink > 0) {
+            name = std::move(candidate);
+            return fd;
+        }
+        ::close(fd);
+    }
+    return -1;
+}
+
 } // namespace
 
-Bytes ReadWholeFile(const std::string& path) {
-    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+FileRead ReadFile(const std::string& path, std::size_t limit) {
+    // Non-blocking, so that a FIFO or a device under the name cannot hang the open.
+    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
     if (fd.Get() < 0) {
-        return {};
+        return {errno == ENOENT ? ReadOutcome::Missing : ReadOutcome::Unreadable, {}};
     }
     struct stat info {};
-    if (::fstat(fd.Get(), &info) != 0 || !S_ISREG(info.st_mode)) {
-        return {};
+    if (::fstat(fd.Get(), &info) != 0 || !S_ISREG(info.st_mode) || static_cast<std::size_t>(info.st_size) > limit) {
+        return {ReadOutcome::Unreadable, {}};
     }
     // Read straight into the buffer; the file may still grow or shrink while it is read.
     Bytes data(static_cast<std::size_t>(info.st_size) + 1);
     std::size_t size = 0;
     for (;;) {
         if (size == data.size()) {
+            if (size > limit) {
+                return {ReadOutcome::Unreadable, {}};
+            }
             data.resize(data.size() * 2);
         }
         const ssize_t got = ::read(fd.Get(), data.data() + size, data.size() - size);
@@ -78,32 +126,89 @@ Bytes ReadWholeFile(const std::string& path) {
             continue;
         }
         if (got < 0) {
-            return {};
+            return {ReadOutcome::Unreadable, {}};
         }
         if (got == 0) {
             data.resize(size);
-            return data;
+            return {ReadOutcome::Read, std::move(data)};
         }
         size += static_cast<std::size_t>(got);
     }
 }
 
+Bytes ReadWholeFile(const std::string& path) {
+    return ReadFile(path).bytes;
+}
+
+std::string FollowLinks(const std::string& path) {
+    std::string current = path;
+    // The kernel's own bound on a chain of links; a loop ends here and then fails at the write.
+    for (int hop = 0; hop < 40; ++hop) {
+        char target[PATH_MAX];
+        const ssize_t length = ::readlink(current.c_str(), target, sizeof target);
+        if (length < 0 || static_cast<std::size_t>(length) >= sizeof target) {
+            return current;
+        }
+        const std::string next(target, static_cast<std::size_t>(length));
+        current = next.front() == '/' ? next : DirectoryOf(current) + "/" + next;
+    }
+    return current;
+}
+
+bool MayReplace(const std::string& path) {
+    const std::string target = FollowLinks(path);
+    return ::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) == 0 || errno == ENOENT;
+}
+
 bool ReplaceFileAtomically(const std::string& path, const Bytes& data, mode_t mode) {
-    std::string temporary = path + ".XXXXXX";
-    FileDescriptor fd(::mkostemp(temporary.data(), O_CLOEXEC));
+    // Replace the file a link names, so the link keeps working and a dangling one gets its file.
+    const std::string target = FollowLinks(path);
+    if (!MayReplace(target)) {
+        return false;
+    }
+    RemoveStaleTemporaries(target);
+    std::string temporary = target;
+    FileDescriptor fd(CreateLockedTemporary(temporary));
     if (fd.Get() < 0) {
         return false;
     }
-    const bool written =
-        ::fchmod(fd.Get(), mode) == 0 && WriteAll(fd.Get(), data.data(), data.size()) && ::fsync(fd.Get()) == 0;
-    if (!fd.Close() || !written || ::rename(temporary.c_str(), path.c_str()) != 0) {
+    // The lock is held until the rename, so that no other instance's clean-up removes the file first.
+    const bool written = ::fchmod(fd.Get(), mode) == 0 && WriteAll(fd.Get(), data.data(), data.size()) &&
+                         ::fsync(fd.Get()) == 0 && ::rename(temporary.c_str(), target.c_str()) == 0;
+    if (!written) {
         ::unlink(temporary.c_str());
         return false;
     }
+    fd.Close();
     // Make the rename itself durable; failing here leaves a complete file either way.
-    FileDescriptor directory(::open(DirectoryOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    FileDescriptor directory(::open(DirectoryOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (directory.Get() >= 0) {
         ::fsync(directory.Get());
     }
     return true;
+}
+
+void RemoveStaleTemporaries(const std::string& path) {
+    const std::string target = FollowLinks(path);
+    const std::string base = NameOf(target);
+    DIR* directory = ::opendir(DirectoryOf(target).c_str());
+    if (directory == nullptr) {
+        return;
+    }
+    const int directoryFd = ::dirfd(directory);
+    while (const dirent* entry = ::readdir(directory)) {
+        const std::string name = entry->d_name;
+        if (!IsTemporaryName(name, base)) {
+            continue;
+        }
+        FileDescriptor fd(
+            ::openat(directoryFd, name.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW));
+        struct stat info {};
+        // Only our own regular files, and only when no living writer holds them.
+        if (fd.Get() >= 0 && ::fstat(fd.Get(), &info) == 0 && S_ISREG(info.st_mode) && info.st_uid == ::geteuid() &&
+            ::flock(fd.Get(), LOCK_EX | LOCK_NB) == 0) {
+            ::unlinkat(directoryFd, name.c_str(), 0);
+        }
+    }
+    ::closedir(directory);
 }

@@ -2,13 +2,41 @@
 
 #include "runtime/Bytes.h"
 
+#include <cstddef>
 #include <string>
 #include <sys/types.h>
 
+// Files larger than this are refused rather than read: nothing the program keeps comes near it.
+inline constexpr std::size_t kReadLimit = std::size_t{64} << 20;
+
+enum class ReadOutcome {
+    Read,       // the whole file is in `bytes` (possibly empty)
+    Missing,    // no file of that name
+    Unreadable, // it exists but could not be read whole: permissions, I/O error, not a regular file, too large
+};
+
+struct FileRead {
+    ReadOutcome outcome = ReadOutcome::Missing;
+    Bytes bytes;
+};
+
+// Reads a whole regular file without ever blocking on the open (a FIFO under the name is refused).
+[[nodiscard]] FileRead ReadFile(const std::string& path, std::size_t limit = kReadLimit);
+
 // The whole file as bytes; a file that is missing, unreadable or empty gives an empty byte set.
-Bytes ReadWholeFile(const std::string& path);
+[[nodiscard]] Bytes ReadWholeFile(const std::string& path);
+
+// The path a chain of symbolic links ends at (the path itself when it is no link); the end need not exist.
+[[nodiscard]] std::string FollowLinks(const std::string& path);
+
+// Whether `path` (through its links) may be replaced: it exists and this user may write it, or it is missing.
+[[nodiscard]] bool MayReplace(const std::string& path);
 
 // Replaces `path` with `data` so that either the old or the new content survives a crash or a full disk:
-// the bytes go to a temporary file in the same directory, which is flushed, given `mode` and renamed over
-// the old one. False when anything failed; the old file is then untouched.
-bool ReplaceFileAtomically(const std::string& path, const Bytes& data, mode_t mode);
+// the bytes go to a temporary file beside the file the path's links end at, which is flushed, given `mode`
+// and renamed over it. A file this user may not write is left alone. False when anything failed; the old
+// file is then untouched.
+[[nodiscard]] bool ReplaceFileAtomically(const std::string& path, const Bytes& data, mode_t mode);
+
+// Removes the temporary files that replacements of `path` left behind when they were killed midway.
+void RemoveStaleTemporaries(const std::string& path);

@@ -15,36 +15,37 @@ inline constexpr std::size_t npos = std::string_view::npos;
 
 // Length in bytes of the character that starts at `pos`: 2 for a lead byte (0x80 or more) that has a
 // byte after it, else 1.
-std::size_t CharLength(std::string_view text, std::size_t pos);
+[[nodiscard]] std::size_t CharLength(std::string_view text, std::size_t pos);
 
 // Position of the first `pattern` that starts on a character boundary at or after `from` (which must itself
 // be a boundary), or npos. An empty pattern is found at `from`.
-std::size_t Find(std::string_view text, std::string_view pattern, std::size_t from = 0);
+[[nodiscard]] std::size_t Find(std::string_view text, std::string_view pattern, std::size_t from = 0);
 
-bool Contains(std::string_view text, std::string_view pattern);
+[[nodiscard]] bool Contains(std::string_view text, std::string_view pattern);
 
 // Pieces between separators, as views into `text`. An empty piece between two separators or before a leading
 // one counts; the empty remainder after a trailing separator (or of an empty text) does not.
-std::vector<std::string_view> Split(std::string_view text, std::string_view separator);
+[[nodiscard]] std::vector<std::string_view> Split(std::string_view text, std::string_view separator);
 
 // The same pieces without allocating: stores the first `pieces.size()` of them and returns how many there are.
-std::size_t SplitInto(std::string_view text, std::string_view separator, std::span<std::string_view> pieces);
+[[nodiscard]] std::size_t SplitInto(std::string_view text, std::string_view separator,
+                                    std::span<std::string_view> pieces);
 
 // Every occurrence of `from` replaced by `to`, scanning left to right on character boundaries.
-std::string Replace(std::string_view text, std::string_view from, std::string_view to);
+[[nodiscard]] std::string Replace(std::string_view text, std::string_view from, std::string_view to);
 
 // Byte-exact comparison except that ASCII letters match in either case; two-byte characters compare exactly.
-bool EqualsIgnoreCase(std::string_view a, std::string_view b);
+[[nodiscard]] bool EqualsIgnoreCase(std::string_view a, std::string_view b);
 
 // Strict conversions through iconv: nullopt when any character cannot be represented or the input is not
 // valid in its encoding. To GBK, "€" counts as unrepresentable: its one-byte code 0x80 would be taken for the
 // first byte of a two-byte character.
-std::optional<std::string> TryFromUtf8(std::string_view utf8);
-std::optional<std::string> TryToUtf8(std::string_view gbk);
+[[nodiscard]] std::optional<std::string> TryFromUtf8(std::string_view utf8);
+[[nodiscard]] std::optional<std::string> TryToUtf8(std::string_view gbk);
 
 // Lenient conversions for constants and display: an unconvertible character becomes "?" (to GBK) or
 // U+FFFD (to UTF-8) instead of failing.
-std::string FromUtf8(std::string_view utf8);
-std::string ToUtf8(std::string_view gbk);
+[[nodiscard]] std::string FromUtf8(std::string_view utf8);
+[[nodiscard]] std::string ToUtf8(std::string_view gbk);
 
 } // namespace Gbk

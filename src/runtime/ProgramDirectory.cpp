@@ -1,23 +1,45 @@
 #include "runtime/ProgramDirectory.h"
 
+#include "runtime/Files.h"
+
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
-#include <limits.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 
-bool MakeDirectories(const std::string& path) {
+// A directory of the user's own that nobody else can write into (and so plant or swap files in).
+bool IsPrivateDirectory(const std::string& path) {
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid == ::geteuid() &&
+           (info.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+}
+
+// Makes every missing directory of `path`; those it makes and those from the length `ownedFrom` on must be
+// private, while directories above that are the system's and the user's own business.
+bool MakePrivateDirectories(const std::string& path, std::size_t ownedFrom) {
     for (std::size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
         const std::string part = path.substr(0, slash);
-        if (::mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) {
+        const bool made = ::mkdir(part.c_str(), 0700) == 0;
+        if (!made && errno != EEXIST) {
+            return false;
+        }
+        if ((made || part.size() >= ownedFrom) && !IsPrivateDirectory(part)) {
             return false;
         }
         if (slash == std::string::npos) {
             return true;
         }
     }
+}
+
+bool Exists(const std::string& path) {
+    struct stat info {};
+    return ::lstat(path.c_str(), &info) == 0;
 }
 
 } // namespace
@@ -35,22 +57,59 @@ std::string ProgramDirectory() {
 
 std::string UserDataDirectory() {
     std::string base;
+    std::string below;
     if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg != nullptr && xdg[0] == '/') {
         base = xdg;
     } else if (const char* home = std::getenv("HOME"); home != nullptr && home[0] == '/') {
-        base = std::string(home) + "/.local/share";
+        base = home;
+        below = "/.local/share";
     } else {
-        base = "/tmp";
+        return "";
     }
-    const std::string directory = base + "/tolvar";
-    MakeDirectories(directory);
-    return directory;
+    while (!base.empty() && base.back() == '/') {
+        base.pop_back();
+    }
+    // A named data directory is reused as it stands; under the home, everything from .local on is ours.
+    const std::size_t ownedFrom = below.empty() ? base.size() : base.size() + 1;
+    const std::string directory = base + below + "/tolvar";
+    return MakePrivateDirectories(directory, std::max<std::size_t>(ownedFrom, 1)) ? directory : "";
 }
 
-std::string ChooseWorkingDirectory(const std::string& programDirectory) {
-    return ::access(programDirectory.c_str(), W_OK) == 0 ? programDirectory : UserDataDirectory();
+std::string DataDirectories::ReadPath(const std::string& name) const {
+    if (!save.empty() && save != program) {
+        std::string own = save + "/" + name;
+        if (Exists(own)) {
+            return own;
+        }
+    }
+    return program + "/" + name;
 }
 
-bool EnterWorkingDirectory() {
-    return ::chdir(ChooseWorkingDirectory().c_str()) == 0;
+std::string DataDirectories::SavePath(const std::string& name) const {
+    return save.empty() ? std::string() : save + "/" + name;
+}
+
+std::string DataDirectories::EditablePath(const std::string& name) const {
+    const std::string readPath = ReadPath(name);
+    const std::string savePath = SavePath(name);
+    if (savePath.empty() || readPath == savePath) {
+        return readPath;
+    }
+    // The program's copy is carried over once, so its contents are not lost behind an empty new file.
+    const FileRead file = ReadFile(readPath);
+    if (file.outcome == ReadOutcome::Read) {
+        static_cast<void>(ReplaceFileAtomically(savePath, file.bytes, 0600));
+    }
+    return savePath;
+}
+
+DataDirectories LocateDataDirectories(const std::string& programDirectory) {
+    if (::faccessat(AT_FDCWD, programDirectory.c_str(), W_OK | X_OK, AT_EACCESS) == 0) {
+        return {programDirectory, programDirectory};
+    }
+    return {programDirectory, UserDataDirectory()};
+}
+
+bool EnterDataDirectory(const DataDirectories& directories) {
+    return ::chdir((directories.save.empty() ? directories.program : directories.save).c_str()) == 0;
 }

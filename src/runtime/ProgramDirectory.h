@@ -3,14 +3,31 @@
 #include <string>
 
 // The directory that holds the program's executable, without a trailing separator.
-std::string ProgramDirectory();
+[[nodiscard]] std::string ProgramDirectory();
 
 // The per-user data directory ($XDG_DATA_HOME/tolvar, else ~/.local/share/tolvar), created when missing.
-std::string UserDataDirectory();
+// Empty when there is none that is safely the user's own: every directory on the way that is made or reused
+// must belong to the user and be writable by nobody else, since secrets are kept there.
+[[nodiscard]] std::string UserDataDirectory();
 
-// The directory the program keeps ms.ini and websc.edb in: the program directory when it is writable,
-// else the per-user data directory, so an installed program does not silently lose its settings.
-std::string ChooseWorkingDirectory(const std::string& programDirectory = ProgramDirectory());
+// Where the data files (ms.ini, websc.edb) are read from and written to during one run.
+struct DataDirectories {
+    // Beside the program; its files are read when the save directory has none of its own.
+    std::string program = ".";
+    // Where files are written: the program directory when it is writable, else the per-user data
+    // directory; empty when neither can be used, and then nothing is stored.
+    std::string save = ".";
 
-// Makes ChooseWorkingDirectory() the current directory; false when that failed.
-bool EnterWorkingDirectory();
+    // The save directory's copy of `name` when there is one, else the program directory's.
+    [[nodiscard]] std::string ReadPath(const std::string& name) const;
+    // Where `name` is written; empty when nothing may be stored.
+    [[nodiscard]] std::string SavePath(const std::string& name) const;
+    // The path of a file that is changed in place: the save directory's copy, made from the program
+    // directory's file on first use; the program directory's when nothing may be stored.
+    [[nodiscard]] std::string EditablePath(const std::string& name) const;
+};
+
+[[nodiscard]] DataDirectories LocateDataDirectories(const std::string& programDirectory = ProgramDirectory());
+
+// Makes the save directory (or, when there is none, the program directory) the current directory.
+[[nodiscard]] bool EnterDataDirectory(const DataDirectories& directories);

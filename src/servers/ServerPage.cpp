@@ -33,8 +33,9 @@ void ServerPage::SetOptions(const ConnectionOptions& options) {
     (options.fullScreen ? ui_->单选框1024768 : ui_->单选框800600)->setChecked(true);
 }
 
-void ServerPage::SaveSettings() const {
-    ::SaveSettings(state_.servers.Entries(), Options(), state_.startupPassword);
+void ServerPage::SaveSettings(const std::string& path) const {
+    // A failed save is not reported, as before: the old file stays whole, which is all the user needs.
+    static_cast<void>(::SaveSettings(state_.servers.Entries(), Options(), state_.startupPassword, path));
 }
 
 void ServerPage::OnHelpClicked() {

@@ -4,6 +4,7 @@
 
 #include <QWidget>
 #include <memory>
+#include <string>
 
 struct AppState;
 
@@ -23,8 +24,8 @@ public:
     // The stored options as the page's controls show them.
     ConnectionOptions Options() const;
 
-    // Rebuilds ms.ini from the live list, the options and the startup password.
-    void SaveSettings() const;
+    // Rebuilds the settings file at `path` from the live list, the options and the startup password.
+    void SaveSettings(const std::string& path) const;
 
 private:
     void SetOptions(const ConnectionOptions& options);

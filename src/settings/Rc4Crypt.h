@@ -6,4 +6,4 @@
 
 // The RC4 stream transform; the same call enciphers and deciphers. An empty key leaves the state
 // unscheduled (the identity permutation), as the settings file has always been read.
-Bytes Rc4Crypt(const Bytes& data, std::string_view key);
+[[nodiscard]] Bytes Rc4Crypt(const Bytes& data, std::string_view key);

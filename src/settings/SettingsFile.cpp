@@ -44,6 +44,26 @@ Bytes LoadSettings(const std::string& fileName) {
     return Rc4Crypt(ReadWholeFile(fileName), kSettingsKey);
 }
 
+LoadedSettings LoadSettings(const DataDirectories& directories) {
+    const std::string readPath = directories.ReadPath(kSettingsFileName);
+    FileRead file = ReadFile(readPath);
+    LoadedSettings loaded{Rc4Crypt(file.bytes, kSettingsKey), directories.SavePath(kSettingsFileName),
+                          SettingsSaveBlock::None};
+    if (loaded.savePath.empty()) {
+        loaded.block = SettingsSaveBlock::NoDirectory;
+    } else if (file.outcome == ReadOutcome::Unreadable) {
+        loaded.block = SettingsSaveBlock::Unreadable;
+    } else if (!MayReplace(loaded.savePath)) {
+        loaded.block = SettingsSaveBlock::ReadOnly;
+    }
+    if (loaded.block != SettingsSaveBlock::None) {
+        loaded.savePath.clear();
+    } else {
+        RemoveStaleTemporaries(loaded.savePath);
+    }
+    return loaded;
+}
+
 std::string StartupPasswordOf(const Bytes& settingsBytes) {
     return ExtractMarked(TextViewOf(settingsBytes), kPasswordStart, kPasswordEnd);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "runtime/Bytes.h"
+#include "runtime/ProgramDirectory.h"
 #include "servers/ServerEntry.h"
 #include "settings/ConnectionOptions.h"
 
@@ -17,25 +18,42 @@ inline constexpr std::string_view kPasswordStart = "#LoadinPass:<";
 inline constexpr std::string_view kPasswordEnd = ">";
 
 // The text between every `start` and the following `end`, pieces joined by "||"; "" when a start has no end.
-std::string ExtractMarked(std::string_view text, std::string_view start, std::string_view end);
+[[nodiscard]] std::string ExtractMarked(std::string_view text, std::string_view start, std::string_view end);
 
 // The deciphered settings bytes; empty when the file is missing, unreadable or empty.
-Bytes LoadSettings(const std::string& fileName = kSettingsFileName);
+[[nodiscard]] Bytes LoadSettings(const std::string& fileName = kSettingsFileName);
+
+// Why a run may not write ms.ini; every case but None keeps what is on disk as it is.
+enum class SettingsSaveBlock {
+    None,
+    Unreadable,  // the file exists but could not be read: a save would replace what we never saw
+    ReadOnly,    // the user may not write the file
+    NoDirectory, // there is no directory the settings could be kept in
+};
+
+struct LoadedSettings {
+    Bytes bytes;          // the deciphered settings bytes, empty when nothing could be read
+    std::string savePath; // where the settings are saved; empty when they may not be
+    SettingsSaveBlock block = SettingsSaveBlock::None;
+};
+
+// Reads ms.ini from where `directories` say, and decides where, if anywhere, this run may save it.
+[[nodiscard]] LoadedSettings LoadSettings(const DataDirectories& directories);
 
 // The startup password held by the settings bytes ("" when none is stored).
-std::string StartupPasswordOf(const Bytes& settingsBytes);
+[[nodiscard]] std::string StartupPasswordOf(const Bytes& settingsBytes);
 
 // Appends the server lines' entries to `servers` and sets the options that option lines name.
 void ParseSettings(const Bytes& settingsBytes, ServerList& servers, ConnectionOptions& options);
 
 // The settings text, before encipherment.
-std::string SettingsText(const std::vector<ServerEntry>& servers, const ConnectionOptions& options,
-                         std::string_view startupPassword);
+[[nodiscard]] std::string SettingsText(const std::vector<ServerEntry>& servers, const ConnectionOptions& options,
+                                       std::string_view startupPassword);
 
 // Writes the whole file anew, readable by its owner only; the old file survives a failed write.
-bool SaveSettings(const std::vector<ServerEntry>& servers, const ConnectionOptions& options,
-                  std::string_view startupPassword, const std::string& fileName = kSettingsFileName);
+[[nodiscard]] bool SaveSettings(const std::vector<ServerEntry>& servers, const ConnectionOptions& options,
+                                std::string_view startupPassword, const std::string& fileName = kSettingsFileName);
 
 // Whether a startup password survives a save and a reload: no ">" (it would end the password early), no
 // two "|" (the password line would read as a server entry) and no "#Start:" (it would reset the screen option).
-bool IsStorableStartupPassword(std::string_view password);
+[[nodiscard]] bool IsStorableStartupPassword(std::string_view password);

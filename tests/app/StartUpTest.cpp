@@ -17,7 +17,9 @@
 #include <QTabWidget>
 #include <QTest>
 #include <cstdlib>
+#include <filesystem>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -175,6 +177,61 @@ TEST_F(StartUpTest, TabPagesShowOnlyTheirOwnEmbeddedPage) {
         EXPECT_EQ(serverPage->isVisible(), expected[page].first) << page;
         EXPECT_EQ(netToolsPage->isVisible(), expected[page].second) << page;
     }
+}
+
+TEST_F(StartUpTest, AProgramDirectoryThatCannotBeWrittenStillGuardsItsListWithItsPassword) {
+    WriteSettings(kStored);
+    const Bytes before = ReadWholeFile("ms.ini");
+    TempDir own;
+
+    bool asked = false;
+    WhenModal([&](QWidget* dialog) {
+        asked = true;
+        Answer(dialog, QStringLiteral("s3cret"));
+    });
+    AppState state;
+    state.directories = {dir_.Path(), own.Path()};
+    std::unique_ptr<MainWindow> window = StartUp(state);
+    EXPECT_TRUE(asked);
+    EXPECT_EQ(state.servers.Count(), 2u);
+
+    // The save goes to the user's own directory, which is read first from then on.
+    window->close();
+    EXPECT_EQ(ReadWholeFile(own.File("ms.ini")), before);
+    EXPECT_EQ(ReadWholeFile("ms.ini"), before);
+    EXPECT_EQ(state.directories.ReadPath("ms.ini"), own.File("ms.ini"));
+}
+
+TEST_F(StartUpTest, ASettingsFileThatCouldNotBeReadIsKeptAndTheUserToldOnceAtClose) {
+    ASSERT_EQ(::mkfifo("ms.ini", 0600), 0);
+    ArmModalGuard();
+    AppState state;
+    std::unique_ptr<MainWindow> window = StartUp(state);
+    EXPECT_TRUE(state.unlocked);
+    EXPECT_TRUE(MsgBox::Answered().empty()) << "nothing is said before anything was lost";
+    DisarmModalGuard();
+
+    MsgBox::SetNextAnswer(MsgBox::Result::Ok);
+    window->close();
+    window->close();
+    ASSERT_EQ(MsgBox::Answered().size(), 1u);
+    EXPECT_TRUE(MsgBox::Answered()[0].text.contains(QStringLiteral("ms.ini")));
+    struct stat info {};
+    ASSERT_EQ(::lstat("ms.ini", &info), 0);
+    EXPECT_TRUE(S_ISFIFO(info.st_mode)) << "replaced by a save";
+}
+
+TEST_F(StartUpTest, WithNowhereToSaveTheUserIsToldAtStartAndNothingIsWritten) {
+    MsgBox::SetNextAnswer(MsgBox::Result::Ok);
+    AppState state;
+    state.directories = {dir_.Path(), ""};
+    std::unique_ptr<MainWindow> window = StartUp(state);
+    ASSERT_EQ(MsgBox::Answered().size(), 1u);
+
+    ArmModalGuard();
+    window->close();
+    EXPECT_FALSE(std::filesystem::exists("ms.ini"));
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_.Path()), {}), 0);
 }
 
 } // namespace

@@ -1,9 +1,12 @@
 #include "runtime/Files.h"
+#include "support/AsUser.h"
 #include "support/TempDir.h"
 
 #include <csignal>
+#include <fcntl.h>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -61,6 +64,96 @@ TEST(FilesTest, AFailedReplaceKeepsTheOldFile) {
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 1);
 
     EXPECT_FALSE(ReplaceFileAtomically(dir.File("no/such/dir/ms.ini"), old, 0600));
+}
+
+TEST(FilesTest, WhatCannotBeReadWholeIsToldApartFromWhatIsMissing) {
+    TempDir dir;
+    EXPECT_EQ(ReadFile(dir.File("missing")).outcome, ReadOutcome::Missing);
+    EXPECT_EQ(ReadFile(dir.Path()).outcome, ReadOutcome::Unreadable);
+
+    // A FIFO's open would block until a writer came; the child is killed if that fault is back.
+    ASSERT_EQ(::mkfifo(dir.File("fifo").c_str(), 0600), 0);
+    EXPECT_EQ(RunAsOrdinaryUser([&] { return static_cast<int>(ReadFile(dir.File("fifo")).outcome); }),
+              static_cast<int>(ReadOutcome::Unreadable));
+
+    // Just over the limit, as a sparse file, is refused without reading it; at the limit it is read.
+    const std::string large = dir.File("large");
+    WriteTestFile(large, {});
+    ASSERT_EQ(::truncate(large.c_str(), static_cast<off_t>(kReadLimit) + 1), 0);
+    EXPECT_EQ(ReadFile(large).outcome, ReadOutcome::Unreadable);
+    EXPECT_EQ(ReadFile(large, kReadLimit + 1).bytes.size(), kReadLimit + 1);
+
+    // Permissions count for an ordinary user.
+    GiveToOrdinaryUser(dir.Path());
+    WriteTestFile(dir.File("secret"), {'x'});
+    GiveToOrdinaryUser(dir.File("secret"));
+    ::chmod(dir.File("secret").c_str(), 0);
+    EXPECT_EQ(RunAsOrdinaryUser([&] { return static_cast<int>(ReadFile(dir.File("secret")).outcome); }),
+              static_cast<int>(ReadOutcome::Unreadable));
+}
+
+TEST(FilesTest, AFileTheUserMayNotWriteIsNeverReplaced) {
+    TempDir dir;
+    const std::string path = dir.File("ms.ini");
+    WriteTestFile(path, {'o', 'l', 'd'});
+    GiveToOrdinaryUser(dir.Path());
+    ::chmod(path.c_str(), 0444);
+    EXPECT_EQ(RunAsOrdinaryUser([&] { return MayReplace(path) || ReplaceFileAtomically(path, {'n'}, 0600) ? 1 : 0; }),
+              0);
+    EXPECT_EQ(ReadWholeFile(path), (Bytes{'o', 'l', 'd'}));
+    struct stat info {};
+    ASSERT_EQ(::stat(path.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0444u);
+}
+
+TEST(FilesTest, ReplacingThroughALinkWritesTheFileItNames) {
+    TempDir dir;
+    ASSERT_EQ(::mkdir(dir.File("elsewhere").c_str(), 0700), 0);
+    WriteTestFile(dir.File("elsewhere/real.ini"), {'o'});
+    ASSERT_EQ(::symlink("elsewhere/real.ini", dir.File("ms.ini").c_str()), 0);
+    ASSERT_EQ(::symlink("elsewhere/new.ini", dir.File("dangling.ini").c_str()), 0);
+
+    ASSERT_TRUE(ReplaceFileAtomically(dir.File("ms.ini"), {'n'}, 0600));
+    ASSERT_TRUE(ReplaceFileAtomically(dir.File("dangling.ini"), {'d'}, 0600));
+
+    for (const char* link : {"ms.ini", "dangling.ini"}) {
+        struct stat info {};
+        ASSERT_EQ(::lstat(dir.File(link).c_str(), &info), 0);
+        EXPECT_TRUE(S_ISLNK(info.st_mode)) << link << " is still a link";
+    }
+    EXPECT_EQ(ReadWholeFile(dir.File("elsewhere/real.ini")), (Bytes{'n'}));
+    EXPECT_EQ(ReadWholeFile(dir.File("elsewhere/new.ini")), (Bytes{'d'}));
+    // The temporary files were made beside the targets and are gone.
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.File("elsewhere")), {}), 2);
+}
+
+TEST(FilesTest, TemporariesOfAKilledSaveAreRemovedButALiveWritersAreNot) {
+    TempDir dir;
+    const std::string path = dir.File("ms.ini");
+    for (const char* name : {"ms.ini.Ab3xY9", "ms.ini.live01", "ms.ini.bak", "ms.ini.abc12", "ms.ini.abc1234"}) {
+        WriteTestFile(dir.File(name), {'p'});
+    }
+    // Another instance in the middle of its save holds its temporary file's lock.
+    const int live = ::open(dir.File("ms.ini.live01").c_str(), O_RDONLY);
+    ASSERT_GE(live, 0);
+    ASSERT_EQ(::flock(live, LOCK_EX), 0);
+    const pid_t cleaner = ::fork();
+    ASSERT_GE(cleaner, 0);
+    if (cleaner == 0) {
+        RemoveStaleTemporaries(path);
+        ::_exit(0);
+    }
+    ASSERT_EQ(::waitpid(cleaner, nullptr, 0), cleaner);
+    ::close(live);
+
+    for (const char* kept : {"ms.ini.live01", "ms.ini.bak", "ms.ini.abc12", "ms.ini.abc1234"}) {
+        EXPECT_TRUE(std::filesystem::exists(dir.File(kept))) << kept;
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir.File("ms.ini.Ab3xY9")));
+
+    // A save clears what the killed one left.
+    ASSERT_TRUE(ReplaceFileAtomically(path, {'n'}, 0600));
+    EXPECT_FALSE(std::filesystem::exists(dir.File("ms.ini.live01")));
 }
 
 } // namespace

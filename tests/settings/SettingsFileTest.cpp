@@ -3,10 +3,13 @@
 #include "runtime/Gbk.h"
 #include "servers/ServerList.h"
 #include "settings/Rc4Crypt.h"
+#include "support/AsUser.h"
 #include "support/TempDir.h"
 
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -155,6 +158,47 @@ TEST(SettingsFileTest, StoredPasswordsThatWouldNotSurviveAReloadAreRecognised) {
     for (const std::string password : {"a>b", ">", "a|b|c", "||", "x#Start:0"}) {
         EXPECT_FALSE(IsStorableStartupPassword(password)) << password;
     }
+}
+
+TEST(SettingsFileTest, AFileThatCouldNotBeReadOrWrittenIsNeverSavedOver) {
+    TempDir dir;
+    const DataDirectories here{dir.Path(), dir.Path()};
+    const std::string path = dir.File("ms.ini");
+
+    // Missing: saved where it belongs, and a killed save's leftovers are cleared on the way.
+    WriteTestFile(dir.File("ms.ini.k1ll3d"), {'p'});
+    LoadedSettings loaded = LoadSettings(here);
+    EXPECT_EQ(loaded.block, SettingsSaveBlock::None);
+    EXPECT_EQ(loaded.savePath, path);
+    EXPECT_FALSE(std::filesystem::exists(dir.File("ms.ini.k1ll3d")));
+
+    // A FIFO and a file over the size limit are not read, and so not replaced.
+    ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+    loaded = LoadSettings(here);
+    EXPECT_EQ(loaded.block, SettingsSaveBlock::Unreadable);
+    EXPECT_TRUE(loaded.savePath.empty());
+    ::unlink(path.c_str());
+    WriteTestFile(path, {});
+    ASSERT_EQ(::truncate(path.c_str(), static_cast<off_t>(kReadLimit) + 1), 0);
+    EXPECT_EQ(LoadSettings(here).block, SettingsSaveBlock::Unreadable);
+
+    // Unreadable and read-only files, for an ordinary user.
+    WriteTestFile(path, Rc4Crypt(BytesFromText("a|1|b||\r\n#LoadinPass:<pw>\r\n"), kSettingsKey));
+    GiveToOrdinaryUser(dir.Path());
+    const auto blockAs = [&](mode_t mode) {
+        ::chmod(path.c_str(), mode);
+        return RunAsOrdinaryUser([&] {
+            const LoadedSettings seen = LoadSettings(here);
+            return seen.savePath.empty() ? static_cast<int>(seen.block) : 99;
+        });
+    };
+    EXPECT_EQ(blockAs(0), static_cast<int>(SettingsSaveBlock::Unreadable));
+    EXPECT_EQ(blockAs(0444), static_cast<int>(SettingsSaveBlock::ReadOnly));
+
+    // Nowhere to save: the program's file is still read for its password.
+    loaded = LoadSettings(DataDirectories{dir.Path(), ""});
+    EXPECT_EQ(loaded.block, SettingsSaveBlock::NoDirectory);
+    EXPECT_EQ(StartupPasswordOf(loaded.bytes), "pw");
 }
 
 } // namespace
