@@ -1,5 +1,5 @@
 # The two everyday commands are `make run` and `make test`; both install what is missing first.
-.PHONY: all deps run build test bench fuzz format clean
+.PHONY: all deps run build test package bench fuzz format clean
 
 JOBS ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
@@ -24,6 +24,10 @@ test: deps
 	cmake --preset core
 	cmake --build --preset core -j $(JOBS)
 	ctest --preset core
+
+# The Debian package, tolvar_<version>_amd64.deb, in build/release/.
+package: build
+	cd build/release && cpack -G DEB
 
 bench: deps
 	cmake --preset bench

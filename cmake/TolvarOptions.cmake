@@ -16,6 +16,9 @@ add_library(tolvar_options INTERFACE)
 target_compile_features(tolvar_options INTERFACE cxx_std_20)
 target_compile_options(tolvar_options INTERFACE -Wall -Wextra -Wpedantic -Wshadow -Wnon-virtual-dtor
                                                 -Wold-style-cast -Wcast-align -Woverloaded-virtual)
+# The hardening Debian builds its own packages with.
+target_compile_options(tolvar_options INTERFACE -fstack-protector-strong $<$<CONFIG:Release>:-D_FORTIFY_SOURCE=2>)
+target_link_options(tolvar_options INTERFACE -Wl,-z,relro,-z,now)
 if(TOLVAR_WERROR)
     target_compile_options(tolvar_options INTERFACE -Werror)
 endif()

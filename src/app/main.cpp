@@ -4,8 +4,40 @@
 #include "runtime/ProgramDirectory.h"
 
 #include <QApplication>
+#include <QCommandLineParser>
+
+namespace {
+
+// --help and --version answer on standard output without a display, so they are handled before the
+// windows layer starts. Other arguments are left alone: they may be the windows layer's own (-platform ...).
+void HandleCommandLine(int argc, char** argv) {
+    if (argc < 2) {
+        return;
+    }
+    const QCoreApplication core(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("tolvar"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(TOLVAR_VERSION));
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Tolvar keeps a list of remote machines, shows which answer on their port, opens a remote\n"
+                       "desktop session, runs a ping console and an IP lookup, and keeps bookmarks. Its files,\n"
+                       "ms.ini and websc.edb, live beside the program, or in $XDG_DATA_HOME/tolvar (by default\n"
+                       "~/.local/share/tolvar) when the program directory is not writable."));
+    const QCommandLineOption help = parser.addHelpOption();
+    const QCommandLineOption version = parser.addVersionOption();
+    static_cast<void>(parser.parse(QCoreApplication::arguments()));
+    if (parser.isSet(help)) {
+        parser.showHelp(0);
+    }
+    if (parser.isSet(version)) {
+        parser.showVersion();
+    }
+}
+
+} // namespace
 
 int main(int argc, char** argv) {
+    HandleCommandLine(argc, argv);
     QApplication application(argc, argv);
     ConfigureApplication();
 
