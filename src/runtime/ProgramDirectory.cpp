@@ -104,7 +104,9 @@ std::string DataDirectories::EditablePath(const std::string& name) const {
 }
 
 DataDirectories LocateDataDirectories(const std::string& programDirectory) {
-    if (::faccessat(AT_FDCWD, programDirectory.c_str(), W_OK | X_OK, AT_EACCESS) == 0) {
+    // An installed program's directory belongs to the system even when root could write there.
+    const bool installed = programDirectory.starts_with("/usr/") || programDirectory == "/bin";
+    if (!installed && ::faccessat(AT_FDCWD, programDirectory.c_str(), W_OK | X_OK, AT_EACCESS) == 0) {
         return {programDirectory, programDirectory};
     }
     return {programDirectory, UserDataDirectory()};

@@ -14,7 +14,8 @@
 struct DataDirectories {
     // Beside the program; its files are read when the save directory has none of its own.
     std::string program = ".";
-    // Where files are written: the program directory when it is writable, else the per-user data
+    // Where files are written: the program directory when it is writable and not an installed program's
+    // (under /usr), else the per-user data
     // directory; empty when neither can be used, and then nothing is stored.
     std::string save = ".";
 

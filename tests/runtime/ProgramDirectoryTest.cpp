@@ -35,6 +35,8 @@ TEST_F(ProgramDirectoryTest, IsTheDirectoryOfTheRunningProgram) {
 
 TEST_F(ProgramDirectoryTest, ThePerUserDirectoryIsMadePrivateUnderTheHomeOrTheNamedDataDirectory) {
     EXPECT_EQ(UserDataDirectory(), home_.Path() + "/.local/share/tolvar");
+    // An installed program keeps its data per user, whoever runs it.
+    EXPECT_EQ(LocateDataDirectories("/usr/bin").save, home_.Path() + "/.local/share/tolvar");
     for (const char* made : {"/.local", "/.local/share", "/.local/share/tolvar"}) {
         EXPECT_EQ(ModeOf(home_.Path() + made), 0700u) << made;
     }
