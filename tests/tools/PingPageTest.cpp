@@ -82,6 +82,20 @@ TEST_F(PingPageTest, PageGoingEndsItsRun) {
     EXPECT_TRUE(WaitUntil([] { return ChildrenOfThisProcess().empty(); }, 2000));
 }
 
+TEST_F(PingPageTest, ClosingTheWindowThatShowsThePageEndsItsRun) {
+    ping_.Script(R"(exec sleep 1000)");
+    QWidget window;
+    page_.setParent(&window);
+    window.show();
+    Target()->setText(QStringLiteral("127.0.0.1 -t"));
+    ClickPing();
+    ASSERT_TRUE(WaitUntil([] { return !ChildrenOfThisProcess().empty(); }));
+    window.close();
+    EXPECT_EQ(Caption(), QStringLiteral("开始Ping"));
+    EXPECT_TRUE(WaitUntil([] { return ChildrenOfThisProcess().empty(); }, 2000));
+    page_.setParent(nullptr);
+}
+
 TEST_F(PingPageTest, QuickInsertAppendsItsOptionAndClosesTheRulesWindow) {
     QPointer<PingRulesWindow> rules = OpenRules();
     ASSERT_TRUE(rules);
