@@ -41,11 +41,14 @@ void PingConsole::Start(const QString& target) {
     decoder_ = QStringDecoder(QStringDecoder::Utf8);
     process_ = new QProcess(this);
     process_->setProcessChannelMode(QProcess::MergedChannels);
-    process_->setChildProcessModifier([] {
+    process_->setChildProcessModifier([parent = ::getpid()] {
         // A group of its own lets a stop reach whatever the child starts; the parent-death signal ends ping
-        // even if this program is killed without a chance to clean up.
+        // even if this program is killed without a chance to clean up (or already was, before the signal was set).
         ::setpgid(0, 0);
         ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (::getppid() != parent) {
+            ::_exit(1);
+        }
     });
     connect(process_, &QProcess::readyReadStandardOutput, this, &PingConsole::OnReadyRead);
     connect(process_, &QProcess::finished, this, &PingConsole::OnFinished);
