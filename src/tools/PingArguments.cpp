@@ -64,7 +64,7 @@ private:
             // The local ping already shows the names it resolves.
         } else if (name == "n") {
             // Zero means endless to the local ping, which only -t may ask for.
-            if (const auto value = NumberValue(word); value && *value != "0") {
+            if (const auto value = NumberValue(word); value && *Number(*value) != 0) {
                 count_ = *value;
             }
         } else if (name == "l") {

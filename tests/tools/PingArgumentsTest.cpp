@@ -63,6 +63,7 @@ TEST(PingArgumentsTest, MissingAndBadValuesAreReportedAndTheOptionLeftOut) {
     EXPECT_EQ(Gbk::ToUtf8(result.notices[1]), "选项 -l 缺少取值，已忽略。");
     EXPECT_EQ(Gbk::ToUtf8(result.notices[4]), "选项 -S 缺少取值，已忽略。");
     EXPECT_EQ(Translated("-n 0 h"), (Words{"-c", "4", "h"}));
+    EXPECT_EQ(Translated("-n 000 h"), (Words{"-c", "4", "h"}));
 }
 
 TEST(PingArgumentsTest, WithoutTargetTheLocalUsageIsShown) {
