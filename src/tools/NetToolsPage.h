@@ -1,5 +1,7 @@
 #pragma once
 
+#include "tools/PingConsole.h"
+
 #include <QWidget>
 #include <memory>
 
@@ -17,4 +19,6 @@ public:
 
 private:
     std::unique_ptr<Ui::NetToolsPage> ui_;
+    // Declared after ui_ so that it goes first, ending any run before the controls it writes to.
+    PingConsole pingConsole_;
 };

@@ -15,6 +15,13 @@ public:
     explicit PingRulesWindow(QWidget* parent = nullptr);
     ~PingRulesWindow() override;
 
+Q_SIGNALS:
+    // A quick-insert button was clicked: `option` (" -t" or " -a") is to be appended to the target box. The
+    // window closes right after.
+    void QuickInsert(const QString& option);
+
 private:
+    void Insert(const QString& option);
+
     std::unique_ptr<Ui::PingRulesWindow> ui_;
 };

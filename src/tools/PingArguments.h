@@ -1,0 +1,23 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+// The local ping's arguments for what the user typed behind "ping ", written with the Windows options that the
+// rules window documents. The same letters mean other things to the local ping (-t is a TTL, -f a flood), so
+// every option is translated and none passes through unchanged.
+struct PingArguments {
+    // The arguments after the program name, GBK text.
+    std::vector<std::string> arguments;
+    // One GBK line per option that was left out, saying why, for the output box.
+    std::vector<std::string> notices;
+};
+
+// Splits a command line into arguments the way a Windows program's start-up code does: blanks and tabs separate,
+// double quotes group, a backslash escapes a quote only. Nothing is expanded, nothing reaches a shell.
+std::vector<std::string> SplitCommandLine(std::string_view commandLine);
+
+// Translates the text behind "ping " (GBK). Without "-t" the run ends after four echoes, as Windows' does;
+// without a target the local ping is asked for its usage text.
+PingArguments TranslatePingArguments(std::string_view text);

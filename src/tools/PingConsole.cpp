@@ -1,0 +1,108 @@
+#include "tools/PingConsole.h"
+
+#include "runtime/GbkQt.h"
+#include "tools/PingArguments.h"
+
+#include <csignal>
+#include <sys/prctl.h>
+#include <unistd.h>
+
+namespace {
+
+// A killed child is gone within microseconds; this only bounds the wait should the system be stuck.
+constexpr int kReapMilliseconds = 2000;
+
+} // namespace
+
+PingConsole::PingConsole(QObject* parent)
+    : QObject(parent) {}
+
+PingConsole::~PingConsole() {
+    EndChild();
+}
+
+void PingConsole::Start(const QString& target) {
+    EndChild();
+    const std::optional<std::string> text = Gbk::FromQString(target);
+    if (!text) {
+        Q_EMIT Output(QStringLiteral("目标中有无法处理的字符，未执行 ping。\n"));
+        Q_EMIT Ended();
+        return;
+    }
+    const PingArguments translated = TranslatePingArguments(*text);
+    for (const std::string& notice : translated.notices) {
+        Q_EMIT Output(Gbk::ToQString(notice) + QLatin1Char('\n'));
+    }
+    QStringList arguments;
+    for (const std::string& argument : translated.arguments) {
+        arguments.append(Gbk::ToQString(argument));
+    }
+
+    decoder_ = QStringDecoder(QStringDecoder::Utf8);
+    process_ = new QProcess(this);
+    process_->setProcessChannelMode(QProcess::MergedChannels);
+    process_->setChildProcessModifier([parent = ::getpid()] {
+        // A group of its own lets a stop reach whatever the child starts; the parent-death signal ends ping
+        // even if this program is killed without a chance to clean up (or already was, before the signal was set).
+        ::setpgid(0, 0);
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (::getppid() != parent) {
+            ::_exit(1);
+        }
+    });
+    connect(process_, &QProcess::readyReadStandardOutput, this, &PingConsole::OnReadyRead);
+    connect(process_, &QProcess::finished, this, &PingConsole::OnFinished);
+    connect(process_, &QProcess::errorOccurred, this, &PingConsole::OnErrorOccurred);
+    // The program is looked up on PATH and given its arguments one by one: no shell ever sees the text.
+    process_->start(QStringLiteral("ping"), arguments, QIODevice::ReadOnly);
+    if (process_ != nullptr) {
+        group_ = static_cast<pid_t>(process_->processId());
+    }
+}
+
+void PingConsole::Stop() {
+    EndChild();
+}
+
+void PingConsole::OnReadyRead() {
+    const QByteArray bytes = process_->readAllStandardOutput();
+    const QString text = decoder_.decode(bytes);
+    if (!text.isEmpty()) {
+        Q_EMIT Output(text);
+    }
+}
+
+void PingConsole::OnFinished() {
+    OnReadyRead();
+    EndChild();
+    Q_EMIT Ended();
+}
+
+void PingConsole::OnErrorOccurred(QProcess::ProcessError error) {
+    // Other errors are followed by finished(); a child that never started is not.
+    if (error != QProcess::FailedToStart) {
+        return;
+    }
+    EndChild();
+    Q_EMIT Output(QStringLiteral("无法启动本机的 ping 命令，请确认已经安装（iputils-ping）。\n"));
+    Q_EMIT Ended();
+}
+
+void PingConsole::EndChild() {
+    if (process_ == nullptr) {
+        return;
+    }
+    QProcess* process = std::exchange(process_, nullptr);
+    process->disconnect(this);
+    if (group_ > 0) {
+        // Also after a natural end: whatever the child left running in its group must not outlive the run.
+        ::kill(-group_, SIGKILL);
+        group_ = 0;
+    }
+    if (process->state() != QProcess::NotRunning) {
+        process->kill();
+        process->waitForFinished(kReapMilliseconds);
+    }
+    // Later, since this may run inside one of the process's own signals.
+    process->deleteLater();
+}
