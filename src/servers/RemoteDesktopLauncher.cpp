@@ -20,6 +20,8 @@ namespace {
 
 constexpr std::uint32_t kLocalDevicesValue = 76;
 constexpr int kMaxNameTries = 10000;
+// FreeRDP takes its first argument for a connection file only when the name ends so.
+constexpr std::string_view kClientFileEnding = ".rdp";
 
 std::atomic<std::uint32_t> nameCounter{0};
 
@@ -33,7 +35,7 @@ std::uint32_t MillisecondsSinceStart() {
 int CreateTemporaryFile(const std::string& directory, std::string& path) {
     std::uint32_t number = MillisecondsSinceStart() + ++nameCounter;
     for (int tries = 0; tries < kMaxNameTries; ++tries, ++number) {
-        path = directory + TemporaryFileName(number);
+        path = directory + TemporaryFileName(number) + std::string(kClientFileEnding);
         const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
         if (fd >= 0 || errno != EEXIST) {
             return fd;

@@ -50,6 +50,8 @@ TEST_F(RemoteDesktopLauncherTest, StartsTheClientWithTheFileAndOptions) {
     ASSERT_EQ(result.outcome, LaunchOutcome::Started);
 
     EXPECT_EQ(std::filesystem::path(result.connectionFile).parent_path(), home_.File("tmp"));
+    // The client reads a connection file only under this ending.
+    EXPECT_TRUE(result.connectionFile.ends_with(".tmp.rdp")) << result.connectionFile;
     EXPECT_EQ(result.commandLine, "mstsc.exe " + result.connectionFile + " /f ");
     struct stat info {};
     ASSERT_EQ(::stat(result.connectionFile.c_str(), &info), 0);
