@@ -3,6 +3,7 @@
 #include "runtime/MsgBox.h"
 #include "support/ModalDialogs.h"
 
+#include <QMessageBox>
 #include <filesystem>
 #include <gtest/gtest.h>
 
@@ -54,6 +55,19 @@ TEST_F(ConnectToServerTest, MissingClientIsNamedOnce) {
     ASSERT_EQ(MsgBox::Answered().size(), 1u);
     EXPECT_TRUE(MsgBox::Answered()[0].text.contains(QStringLiteral("freerdp2-x11")));
     EXPECT_EQ(MsgBox::Answered()[0].icon, MsgBox::Icon::Warning);
+}
+
+TEST_F(ConnectToServerTest, MissingClientBoxIsARealBoxThatCloses) {
+    ScopedEnv path("PATH", home_.Path());
+    QString text;
+    WhenModal([&](QWidget* window) {
+        auto* box = qobject_cast<QMessageBox*>(window);
+        ASSERT_NE(box, nullptr);
+        text = box->text();
+        box->accept();
+    });
+    ConnectToServer(Entry(), {}, false);
+    EXPECT_TRUE(text.contains(QStringLiteral("xfreerdp")));
 }
 
 } // namespace
