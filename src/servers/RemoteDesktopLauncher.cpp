@@ -3,16 +3,13 @@
 #include "runtime/DataProtection.h"
 #include "runtime/DetachedProcess.h"
 #include "runtime/Gbk.h"
+#include "runtime/TemporaryFiles.h"
 #include "runtime/UserRegistry.h"
 #include "servers/RdpFile.h"
 
 #include <algorithm>
 #include <atomic>
-#include <cerrno>
 #include <chrono>
-#include <cstdlib>
-#include <fcntl.h>
-#include <unistd.h>
 
 const char* const kLocalDevicesKey = "Software\\Microsoft\\Terminal Server Client\\LocalDevices";
 
@@ -30,33 +27,20 @@ std::uint32_t MillisecondsSinceStart() {
     return static_cast<std::uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(now).count());
 }
 
-// Claims a fresh name in `directory` by creating the file there: the existence test and the creation are one
-// step, so nobody can slip a link to another file in under that name between them.
-int CreateTemporaryFile(const std::string& directory, std::string& path) {
+// Claims a fresh name by creating the file: the existence test and the creation are one step, so nobody can
+// slip a link to another file in under that name between them. A failed write is not fatal: the client then
+// says what is wrong with the file itself.
+std::string WriteConnectionFile(const std::string& text) {
+    const std::string directory = TemporaryDirectory();
     std::uint32_t number = MillisecondsSinceStart() + ++nameCounter;
+    std::string path;
     for (int tries = 0; tries < kMaxNameTries; ++tries, ++number) {
         path = directory + TemporaryFileName(number) + std::string(kClientFileEnding);
-        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-        if (fd >= 0 || errno != EEXIST) {
-            return fd;
+        if (WriteNewFile(path, text) != NewFileResult::Exists) {
+            break;
         }
     }
-    return -1;
-}
-
-bool WriteAndClose(int fd, const std::string& text) {
-    std::size_t written = 0;
-    bool ok = fd >= 0;
-    while (ok && written < text.size()) {
-        const ssize_t n = ::write(fd, text.data() + written, text.size() - written);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        ok = n > 0;
-        written += ok ? static_cast<std::size_t>(n) : 0;
-    }
-    ok = ok && ::fsync(fd) == 0;
-    return fd >= 0 && ::close(fd) == 0 && ok;
+    return path;
 }
 
 std::string FindClient() {
@@ -75,15 +59,6 @@ const std::vector<std::string>& RemoteDesktopClients() {
     return names;
 }
 
-std::string TemporaryDirectory() {
-    const char* tmp = std::getenv("TMPDIR");
-    std::string directory = tmp != nullptr && tmp[0] == '/' ? tmp : "/tmp";
-    if (directory.back() != '/') {
-        directory += '/';
-    }
-    return directory;
-}
-
 LaunchResult LaunchRemoteDesktop(const ServerEntry& entry, const ConnectionOptions& options, bool localDisk) {
     LaunchResult result;
     // Without a client nothing is left behind: no file holding the password, no registry value.
@@ -93,15 +68,13 @@ LaunchResult LaunchRemoteDesktop(const ServerEntry& entry, const ConnectionOptio
         return result;
     }
 
-    const int fd = CreateTemporaryFile(TemporaryDirectory(), result.connectionFile);
     std::string blob;
     if (!entry.password.empty()) {
         Bytes plain = PasswordPlaintext(entry.password);
         blob = PasswordBlob(ProtectData(plain, "psw").value_or(Bytes()));
         std::fill(plain.begin(), plain.end(), 0);
     }
-    // A failed write is not fatal: the client then says what is wrong with the file itself.
-    WriteAndClose(fd, ConnectionFileText(entry, localDisk, blob));
+    result.connectionFile = WriteConnectionFile(ConnectionFileText(entry, localDisk, blob));
 
     if (!RegistryQueryDword(kLocalDevicesKey, entry.host)) {
         RegistrySetDword(kLocalDevicesKey, entry.host, kLocalDevicesValue);

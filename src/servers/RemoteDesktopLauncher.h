@@ -29,6 +29,3 @@ const std::vector<std::string>& RemoteDesktopClients();
 // device value for the client when it has none, and starts the client without waiting for the session. The
 // password goes to the client on its standard input as well, since the client does not read it from the file.
 LaunchResult LaunchRemoteDesktop(const ServerEntry& entry, const ConnectionOptions& options, bool localDisk);
-
-// The directory temporary files go to: $TMPDIR when it is an absolute path, else /tmp.
-std::string TemporaryDirectory();

@@ -6,6 +6,7 @@
 #include "runtime/UserRegistry.h"
 #include "servers/RdpFile.h"
 
+#include <chrono>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -112,6 +113,25 @@ TEST_F(RemoteDesktopLauncherTest, SecondConnectKeepsTheRegistryValueAndTakesANew
     EXPECT_EQ(TemporaryFiles(), 2u);
     EXPECT_TRUE(client.WaitForRun());
     EXPECT_TRUE(client.WaitForRun());
+}
+
+TEST_F(RemoteDesktopLauncherTest, TakenNamesAreSkippedAndKept) {
+    StandInClient client;
+    // Every name the next few seconds of ticks could give is already taken.
+    const auto now =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch());
+    const auto first = static_cast<std::uint32_t>(now.count());
+    constexpr std::uint32_t kTaken = 3000;
+    for (std::uint32_t n = first; n < first + kTaken; ++n) {
+        WriteTestFile(home_.File("tmp/" + TemporaryFileName(n) + ".rdp"), BytesFromText("old"));
+    }
+    const LaunchResult result = LaunchRemoteDesktop(Entry("h"), {}, false);
+    EXPECT_EQ(result.outcome, LaunchOutcome::Started);
+    EXPECT_EQ(TemporaryFiles(), kTaken + 1);
+    EXPECT_EQ(ReadWholeFile(home_.File("tmp/" + TemporaryFileName(first) + ".rdp")), BytesFromText("old"));
+    const auto run = client.WaitForRun();
+    ASSERT_TRUE(run);
+    EXPECT_EQ(run->file, ConnectionFileText(Entry("h"), false, ""));
 }
 
 TEST_F(RemoteDesktopLauncherTest, PathWithABlankStaysOneArgument) {
