@@ -1,0 +1,167 @@
+#include "runtime/DataProtection.h"
+
+#include "runtime/ProgramDirectory.h"
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <fcntl.h>
+#include <sodium.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr std::string_view kMagic = "TDP1";
+constexpr std::size_t kNonceOffset = kMagic.size();
+constexpr std::size_t kBoxOffset = kNonceOffset + crypto_secretbox_NONCEBYTES;
+
+// The key wipes itself when it goes out of scope.
+class Key {
+public:
+    Key() = default;
+    ~Key() { sodium_memzero(bytes_.data(), bytes_.size()); }
+    Key(const Key&) = delete;
+    Key& operator=(const Key&) = delete;
+
+    unsigned char* Data() { return bytes_.data(); }
+    std::size_t Size() const { return bytes_.size(); }
+
+private:
+    std::array<unsigned char, crypto_secretbox_KEYBYTES> bytes_{};
+};
+
+bool ReadExactly(int fd, unsigned char* data, std::size_t size) {
+    while (size > 0) {
+        const ssize_t got = ::read(fd, data, size);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got <= 0) {
+            return false;
+        }
+        data += got;
+        size -= static_cast<std::size_t>(got);
+    }
+    return true;
+}
+
+bool WriteExactly(int fd, const unsigned char* data, std::size_t size) {
+    while (size > 0) {
+        const ssize_t written = ::write(fd, data, size);
+        if (written < 0 && errno == EINTR) {
+            continue;
+        }
+        if (written <= 0) {
+            return false;
+        }
+        data += written;
+        size -= static_cast<std::size_t>(written);
+    }
+    return true;
+}
+
+enum class LoadResult { Loaded, Missing, Unusable };
+
+// A key file that someone else owns or could read is not a secret any more, so it is refused, not used.
+LoadResult LoadKey(const std::string& path, Key& key) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) {
+        return errno == ENOENT ? LoadResult::Missing : LoadResult::Unusable;
+    }
+    struct stat info {};
+    const bool usable = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_uid == ::geteuid() &&
+                        (info.st_mode & 077) == 0 && info.st_size == static_cast<off_t>(key.Size()) &&
+                        ReadExactly(fd, key.Data(), key.Size());
+    ::close(fd);
+    return usable ? LoadResult::Loaded : LoadResult::Unusable;
+}
+
+// Writes a fresh key beside its final name and links it into place, so two processes making the key at
+// once both end up with the one that was linked first.
+bool CreateKey(const std::string& path) {
+    Key key;
+    randombytes_buf(key.Data(), key.Size());
+    std::string temporary = path + ".XXXXXX";
+    const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    const bool written = ::fchmod(fd, 0600) == 0 && WriteExactly(fd, key.Data(), key.Size()) && ::fsync(fd) == 0;
+    const bool closed = ::close(fd) == 0;
+    const bool linked = written && closed && (::link(temporary.c_str(), path.c_str()) == 0 || errno == EEXIST);
+    ::unlink(temporary.c_str());
+    return linked;
+}
+
+bool GetKey(const std::string& path, Key& key, bool create) {
+    if (path.empty() || sodium_init() < 0) {
+        return false;
+    }
+    switch (LoadKey(path, key)) {
+    case LoadResult::Loaded:
+        return true;
+    case LoadResult::Unusable:
+        return false;
+    case LoadResult::Missing:
+        break;
+    }
+    return create && CreateKey(path) && LoadKey(path, key) == LoadResult::Loaded;
+}
+
+} // namespace
+
+std::string DataProtectionKeyPath() {
+    const std::string directory = UserDataDirectory();
+    return directory.empty() ? std::string() : directory + "/protect.key";
+}
+
+std::optional<Bytes> ProtectData(const Bytes& data, std::string_view description, const std::string& keyPath) {
+    if (description.size() > 255) {
+        return std::nullopt;
+    }
+    Key key;
+    if (!GetKey(keyPath, key, true)) {
+        return std::nullopt;
+    }
+    // The description is sealed with the data, so it cannot be swapped without the key.
+    Bytes plain;
+    plain.reserve(1 + description.size() + data.size());
+    plain.push_back(static_cast<unsigned char>(description.size()));
+    plain.insert(plain.end(), description.begin(), description.end());
+    plain.insert(plain.end(), data.begin(), data.end());
+
+    Bytes sealed(kBoxOffset + crypto_secretbox_MACBYTES + plain.size());
+    std::copy(kMagic.begin(), kMagic.end(), sealed.begin());
+    randombytes_buf(sealed.data() + kNonceOffset, crypto_secretbox_NONCEBYTES);
+    crypto_secretbox_easy(sealed.data() + kBoxOffset, plain.data(), plain.size(), sealed.data() + kNonceOffset,
+                          key.Data());
+    sodium_memzero(plain.data(), plain.size());
+    return sealed;
+}
+
+std::optional<Bytes> UnprotectData(const Bytes& sealed, std::string* description, const std::string& keyPath) {
+    if (sealed.size() < kBoxOffset + crypto_secretbox_MACBYTES + 1 ||
+        !std::equal(kMagic.begin(), kMagic.end(), sealed.begin())) {
+        return std::nullopt;
+    }
+    Key key;
+    if (!GetKey(keyPath, key, false)) {
+        return std::nullopt;
+    }
+    Bytes plain(sealed.size() - kBoxOffset - crypto_secretbox_MACBYTES);
+    if (crypto_secretbox_open_easy(plain.data(), sealed.data() + kBoxOffset, sealed.size() - kBoxOffset,
+                                   sealed.data() + kNonceOffset, key.Data()) != 0) {
+        return std::nullopt;
+    }
+    const std::size_t descriptionSize = plain[0];
+    if (1 + descriptionSize > plain.size()) {
+        return std::nullopt;
+    }
+    if (description != nullptr) {
+        description->assign(plain.begin() + 1, plain.begin() + 1 + static_cast<std::ptrdiff_t>(descriptionSize));
+    }
+    Bytes data(plain.begin() + 1 + static_cast<std::ptrdiff_t>(descriptionSize), plain.end());
+    sodium_memzero(plain.data(), plain.size());
+    return data;
+}

@@ -1,0 +1,170 @@
+#include "servers/RdpFile.h"
+
+#include "runtime/Gbk.h"
+
+#include <cstdio>
+#include <iconv.h>
+
+namespace {
+
+constexpr std::size_t kPlaintextSize = 512;
+
+const char* const kTemplateLines[] = {
+    "screen mode id:i:2",
+    "desktopwidth:i:1280",
+    "desktopheight:i:800",
+    "session bpp:i:16",
+    "winposstr:s:0,3,0,0,800,600",
+    "full address:s:%服务器地址%",
+    "compression:i:1",
+    "keyboardhook:i:2",
+    "audiomode:i:0",
+    "redirectdrives:i:0",
+    "redirectprinters:i:0",
+    "redirectcomports:i:0",
+    "%磁盘%",
+    "displayconnectionbar:i:1",
+    "autoreconnection enabled:i:1",
+    "username:s:%账号%",
+    "alternate shell:s:",
+    "shell working directory:s:",
+    "%密码%",
+    "disable wallpaper:i:1",
+    "disable full window drag:i:1",
+    "disable menu anims:i:1",
+    "disable themes:i:0",
+    "disable cursor setting:i:0",
+    "bitmapcachepersistenable:i:1",
+    "use multimon:i:0",
+    "audiocapturemode:i:0",
+    "videoplaybackmode:i:1",
+    "connection type:i:2",
+    "allow font smoothing:i:0",
+    "allow desktop composition:i:0",
+    "redirectclipboard:i:1",
+    "redirectposdevices:i:0",
+    "redirectdirectx:i:1",
+    "%智能卡%",
+    "authentication level:i:0",
+    "prompt for credentials:i:0",
+    "negotiate security layer:i:1",
+    "remoteapplicationmode:i:0",
+    "gatewayhostname:s:",
+    "gatewayusagemethod:i:4",
+    "gatewaycredentialssource:i:4",
+    "gatewayprofileusagemethod:i:0",
+    "promptcredentialonce:i:1",
+    "use redirection server name:i:0",
+};
+
+const std::string kAccount = Gbk::FromUtf8("%账号%");
+const std::string kAddress = Gbk::FromUtf8("%服务器地址%");
+const std::string kPassword = Gbk::FromUtf8("%密码%");
+const std::string kDisk = Gbk::FromUtf8("%磁盘%");
+const std::string kSmartCard = Gbk::FromUtf8("%智能卡%");
+
+// GBK to UTF-16LE the way the platform's code page 936 conversion does it: a byte it cannot map becomes a
+// replacement character rather than ending the text.
+Bytes Utf16Of(const std::string& gbk) {
+    Bytes out;
+    iconv_t cd = ::iconv_open("UTF-16LE", "GBK");
+    if (cd == reinterpret_cast<iconv_t>(-1)) {
+        return out;
+    }
+    out.resize(gbk.size() * 2 + 2);
+    char* in = const_cast<char*>(gbk.data());
+    std::size_t inLeft = gbk.size();
+    char* to = reinterpret_cast<char*>(out.data());
+    std::size_t toLeft = out.size();
+    while (inLeft > 0) {
+        if (::iconv(cd, &in, &inLeft, &to, &toLeft) != static_cast<std::size_t>(-1)) {
+            break;
+        }
+        if (toLeft < 2) {
+            break;
+        }
+        // Skip the byte that would not convert and stand a "?" in for it.
+        *to++ = '?';
+        *to++ = 0;
+        toLeft -= 2;
+        ++in;
+        --inLeft;
+    }
+    ::iconv_close(cd);
+    out.resize(out.size() - toLeft);
+    return out;
+}
+
+} // namespace
+
+const std::string& ConnectionFileTemplate() {
+    static const std::string text = [] {
+        std::string joined;
+        for (const char* line : kTemplateLines) {
+            if (!joined.empty()) {
+                joined += "\r\n";
+            }
+            joined += line;
+        }
+        return Gbk::FromUtf8(joined);
+    }();
+    return text;
+}
+
+Bytes PasswordPlaintext(const std::string& password) {
+    Bytes plain = Utf16Of(password);
+    plain.push_back(0);
+    plain.push_back(0);
+    plain.resize(kPlaintextSize, 0);
+    return plain;
+}
+
+std::string PasswordBlob(const Bytes& protectedPassword) {
+    std::string blob;
+    blob.reserve(protectedPassword.size() * 2 + 1);
+    for (const unsigned char byte : protectedPassword) {
+        char digits[3];
+        std::snprintf(digits, sizeof digits, "%02X", byte);
+        blob += digits;
+    }
+    blob += '0';
+    return blob;
+}
+
+std::string ConnectionFileText(const ServerEntry& entry, bool localDisk, std::string_view passwordBlob) {
+    std::string text = Gbk::Replace(ConnectionFileTemplate(), kAccount, entry.account);
+    text = Gbk::Replace(text, kAddress, entry.host + ":" + entry.port);
+    if (!entry.password.empty()) {
+        text = Gbk::Replace(text, kPassword, "password 51:b:" + std::string(passwordBlob));
+    }
+    text = Gbk::Replace(text, kDisk, localDisk ? "redirectsmartcards:i:0" : "redirectsmartcards:i:1");
+    return Gbk::Replace(text, kSmartCard, localDisk ? "drivestoredirect:s:*" : "drivestoredirect:s:");
+}
+
+std::vector<std::string> ClientOptions(const ConnectionOptions& options) {
+    std::vector<std::string> words;
+    if (options.forceLogin) {
+        words.emplace_back("/admin");
+    }
+    if (options.fullScreen) {
+        words.emplace_back("/f");
+    } else {
+        words.emplace_back("/w:800");
+        words.emplace_back("/h:600");
+    }
+    return words;
+}
+
+std::string ClientCommandLine(const std::string& path, const ConnectionOptions& options) {
+    std::string line = "mstsc.exe " + path + " ";
+    for (const std::string& word : ClientOptions(options)) {
+        line += word + " ";
+    }
+    return line;
+}
+
+std::string TemporaryFileName(std::uint32_t number) {
+    char name[16];
+    std::snprintf(name, sizeof name, "%x.tmp", number);
+    return name;
+}

@@ -1,0 +1,36 @@
+#pragma once
+
+#include "runtime/Bytes.h"
+#include "servers/ServerEntry.h"
+#include "settings/ConnectionOptions.h"
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// The remote-desktop connection file and command line, as text. The protection of the password itself is
+// the caller's: these functions only lay out bytes.
+
+// The 45-line connection file with its placeholders, lines joined by "\r\n", none after the last (GBK).
+const std::string& ConnectionFileTemplate();
+
+// The 512 bytes whose protection goes into the file: the password as UTF-16LE with its terminator and zero
+// bytes after it, or only its first 512 bytes when it is longer.
+Bytes PasswordPlaintext(const std::string& password);
+
+// Upper-case hex of each protected byte, two digits each, then one "0"; protection that failed gives "0".
+std::string PasswordBlob(const Bytes& protectedPassword);
+
+// The template filled for `entry`. `passwordBlob` is used only when the entry has a password; without one the
+// password line keeps its placeholder.
+std::string ConnectionFileText(const ServerEntry& entry, bool localDisk, std::string_view passwordBlob);
+
+// The screen options as separate words, in order: "/admin", then "/w:800" "/h:600" or "/f".
+std::vector<std::string> ClientOptions(const ConnectionOptions& options);
+
+// The client's command line as it reads on Windows: "mstsc.exe " + path + " " + each option and a blank.
+std::string ClientCommandLine(const std::string& path, const ConnectionOptions& options);
+
+// A temporary file name: lower-case hex of `number` and ".tmp".
+std::string TemporaryFileName(std::uint32_t number);
