@@ -65,7 +65,8 @@ enum class LoadResult { Loaded, Missing, Unusable };
 
 // A key file that someone else owns or could read is not a secret any more, so it is refused, not used.
 LoadResult LoadKey(const std::string& path, Key& key) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    // Non-blocking, so that a FIFO planted under the name is refused instead of hanging the connect.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     if (fd < 0) {
         return errno == ENOENT ? LoadResult::Missing : LoadResult::Unusable;
     }

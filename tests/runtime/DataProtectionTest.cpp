@@ -1,5 +1,6 @@
 #include "runtime/DataProtection.h"
 #include "runtime/Files.h"
+#include "support/AsUser.h"
 #include "support/TempDir.h"
 
 #include <algorithm>
@@ -76,6 +77,10 @@ TEST(DataProtectionTest, NoUsableKeyMeansNoProtection) {
     // A link in place of the key could point anywhere.
     ::symlink(dir.File("a.key").c_str(), dir.File("link.key").c_str());
     EXPECT_FALSE(UnprotectData(*sealed, nullptr, dir.File("link.key")));
+    // A FIFO in its place is refused at once; the child is killed if the open blocks.
+    ASSERT_EQ(::mkfifo(dir.File("fifo.key").c_str(), 0600), 0);
+    GiveToOrdinaryUser(dir.Path());
+    EXPECT_EQ(RunAsOrdinaryUser([&] { return ProtectData(Secret(), "psw", dir.File("fifo.key")) ? 1 : 0; }), 0);
 }
 
 } // namespace

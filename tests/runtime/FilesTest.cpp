@@ -73,6 +73,7 @@ TEST(FilesTest, WhatCannotBeReadWholeIsToldApartFromWhatIsMissing) {
 
     // A FIFO's open would block until a writer came; the child is killed if that fault is back.
     ASSERT_EQ(::mkfifo(dir.File("fifo").c_str(), 0600), 0);
+    GiveToOrdinaryUser(dir.Path());
     EXPECT_EQ(RunAsOrdinaryUser([&] { return static_cast<int>(ReadFile(dir.File("fifo")).outcome); }),
               static_cast<int>(ReadOutcome::Unreadable));
 
@@ -84,7 +85,6 @@ TEST(FilesTest, WhatCannotBeReadWholeIsToldApartFromWhatIsMissing) {
     EXPECT_EQ(ReadFile(large, kReadLimit + 1).bytes.size(), kReadLimit + 1);
 
     // Permissions count for an ordinary user.
-    GiveToOrdinaryUser(dir.Path());
     WriteTestFile(dir.File("secret"), {'x'});
     GiveToOrdinaryUser(dir.File("secret"));
     ::chmod(dir.File("secret").c_str(), 0);
