@@ -75,27 +75,33 @@ ServerStatus ProbeEntry(const std::string& host, std::string_view port, std::chr
     return Tcp::ConnectAccepted(*address, ProbePort(port), bound) ? ServerStatus::Online : ServerStatus::Offline;
 }
 
-std::size_t StartProbePass(const ServerList& list, const ProbeSettings& settings, ProbeResultHandler onResult) {
-    const std::vector<ServerList::Row> rows = list.Rows();
+void StartProbePass(const ServerList& list, const ProbeSettings& settings, ProbeResultHandler onResult) {
+    std::vector<ServerList::Row> rows = list.Rows();
     if (rows.empty()) {
-        return 0;
+        return;
     }
     Tcp::RaiseOpenFileLimit();
     // Every worker shares one handler instead of copying it, however many entries there are.
     auto handler = std::make_shared<const ProbeResultHandler>(std::move(onResult));
-    const ServerList::StatusWriter writer = list.Writer();
-    std::size_t started = 0;
-    for (const ServerList::Row& row : rows) {
-        auto body = [writer, handler, id = row.id, host = row.entry.host, port = row.entry.port,
-                     bound = settings.bound] {
-            const ServerStatus status = ProbeEntry(host, port, bound);
-            if (writer.Set(id, status) && *handler) {
-                (*handler)(id, status);
+    auto starter = [rows = std::move(rows), writer = list.Writer(), handler, settings] {
+        for (const ServerList::Row& row : rows) {
+            auto body = [writer, handler, id = row.id, host = row.entry.host, port = row.entry.port,
+                         bound = settings.bound] {
+                const ServerStatus status = ProbeEntry(host, port, bound);
+                if (writer.Set(id, status) && *handler) {
+                    (*handler)(id, status);
+                }
+            };
+            if (settings.startThread) {
+                settings.startThread(std::move(body), settings.stackSize);
+            } else {
+                StartDetachedThread(std::move(body), settings.stackSize);
             }
-        };
-        const bool ok = settings.startThread ? settings.startThread(std::move(body), settings.stackSize)
-                                             : StartDetachedThread(std::move(body), settings.stackSize);
-        started += ok ? 1 : 0;
+        }
+    };
+    // Without a starter thread the workers are started here after all.
+    auto shared = std::make_shared<decltype(starter)>(std::move(starter));
+    if (!StartDetachedThread([shared] { (*shared)(); }, settings.stackSize)) {
+        (*shared)();
     }
-    return started;
 }

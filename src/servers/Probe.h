@@ -34,7 +34,8 @@ std::uint16_t ProbePort(std::string_view port);
 // host fails at once, without any traffic.
 ServerStatus ProbeEntry(const std::string& host, std::string_view port, std::chrono::milliseconds bound);
 
-// Starts one worker for every entry of `list` and returns without waiting; each writes its entry's status by
-// identity and then tells `onResult`. Returns how many workers started; an entry whose worker could not start
-// keeps its status.
-std::size_t StartProbePass(const ServerList& list, const ProbeSettings& settings, ProbeResultHandler onResult);
+// Starts one worker for every entry of `list` and returns at once: the entries are read here, and the workers
+// are started from a thread of their own, so the caller never waits for a thousand thread starts. Each worker
+// writes its entry's status by identity and then tells `onResult`; an entry whose worker could not start keeps
+// its status.
+void StartProbePass(const ServerList& list, const ProbeSettings& settings, ProbeResultHandler onResult);
