@@ -23,8 +23,7 @@ void LoadAndParse1000(benchmark::State& state) {
     for (auto _ : state) {
         const Bytes settings = LoadSettings("bench-ms.ini");
         ServerList servers;
-        ConnectionOptions options;
-        ParseSettings(settings, servers, options);
+        servers.AppendAll(ParseSettings(settings).servers);
         benchmark::DoNotOptimize(StartupPasswordOf(settings));
         benchmark::DoNotOptimize(servers.Count());
     }

@@ -1,7 +1,6 @@
 // Settings files of any content: deciphering and parsing never crash, and every entry that a server line
 // can carry comes back unchanged after a save.
 #include "runtime/Gbk.h"
-#include "servers/ServerList.h"
 #include "settings/Rc4Crypt.h"
 #include "settings/SettingsFile.h"
 
@@ -18,12 +17,10 @@ bool Carried(const std::string& field) {
 }
 
 void Check(const Bytes& settings) {
-    ServerList servers;
-    ConnectionOptions options;
-    ParseSettings(settings, servers, options);
+    const auto [parsedEntries, options] = ParseSettings(settings);
     std::string password = StartupPasswordOf(settings);
 
-    std::vector<ServerEntry> entries = servers.Entries();
+    std::vector<ServerEntry> entries = parsedEntries;
     std::erase_if(entries, [](const ServerEntry& e) {
         return !Carried(e.host) || !Carried(e.port) || !Carried(e.account) || !Carried(e.password) || !Carried(e.note);
     });
@@ -31,10 +28,7 @@ void Check(const Bytes& settings) {
         password.clear();
     }
     const Bytes saved = BytesFromText(SettingsText(entries, options, password));
-    ServerList reloaded;
-    ConnectionOptions reloadedOptions;
-    ParseSettings(saved, reloaded, reloadedOptions);
-    if (reloaded.Entries() != entries || StartupPasswordOf(saved) != password) {
+    if (ParseSettings(saved).servers != entries || StartupPasswordOf(saved) != password) {
         __builtin_trap();
     }
 }

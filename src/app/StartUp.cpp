@@ -52,7 +52,7 @@ std::unique_ptr<MainWindow> StartUp(AppState& state) {
     }
 
     auto* netToolsPage = new NetToolsPage;
-    auto* serverPage = new ServerPage(state);
+    auto* serverPage = new ServerPage(state.servers, state.settingsBytes, state.startupPassword);
     mainWindow->EmbedPages(serverPage, netToolsPage);
     QObject::connect(mainWindow.get(), &MainWindow::AboutToBeDestroyed, serverPage, [&state, serverPage] {
         if (!state.settingsSavePath.empty()) {

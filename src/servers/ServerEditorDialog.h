@@ -1,6 +1,9 @@
 #pragma once
 
+#include "servers/ServerList.h"
+
 #include <QDialog>
+#include <cstddef>
 #include <memory>
 
 namespace Ui {
@@ -12,9 +15,14 @@ class ServerEditorDialog : public QDialog {
     Q_OBJECT
 
 public:
-    explicit ServerEditorDialog(QWidget* parent = nullptr);
+    // Adds a new entry to `servers` when `editingNumber` is 0, else edits the entry of that number.
+    ServerEditorDialog(ServerList& servers, std::size_t editingNumber, QWidget* parent = nullptr);
     ~ServerEditorDialog() override;
 
 private:
+    void OnConfirmClicked();
+
+    ServerList& servers_;
+    std::size_t editingNumber_;
     std::unique_ptr<Ui::ServerEditorDialog> ui_;
 };

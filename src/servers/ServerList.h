@@ -4,26 +4,59 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <mutex>
+#include <memory>
+#include <optional>
 #include <vector>
 
-// The program-wide ordered list of server entries. Probe workers read and write it from other threads,
-// so every access is guarded, and each entry keeps an identity that survives edits and deletions of others.
+// The program-wide ordered list of server entries, numbered from 1. Probe workers write results from other
+// threads, so every access is guarded, and each entry keeps an identity that survives edits and deletions of
+// others: a result reaches the entry it was meant for or nothing.
 class ServerList {
 public:
     using Id = std::uint64_t;
+
+    struct Row {
+        Id id;
+        ServerEntry entry;
+    };
+
+    // Writes probe results from worker threads. It stays safe to use after the list is gone, and then writes
+    // nothing, so a worker still waiting on a dead host at exit never touches freed memory.
+    class StatusWriter {
+    public:
+        // False when no entry has that id any more.
+        bool Set(Id id, ServerStatus status) const;
+
+    private:
+        friend class ServerList;
+        struct Shared;
+        explicit StatusWriter(std::weak_ptr<Shared> shared)
+            : shared_(std::move(shared)) {}
+        std::weak_ptr<Shared> shared_;
+    };
+
+    ServerList();
+    ~ServerList();
+    ServerList(const ServerList&) = delete;
+    ServerList& operator=(const ServerList&) = delete;
 
     Id Append(ServerEntry entry);
     // Appends every entry under one lock, as loading a whole list does.
     void AppendAll(std::vector<ServerEntry> entries);
     std::size_t Count() const;
+    // Entry `number` (from 1), or nullopt when there is none.
+    std::optional<ServerEntry> EntryAt(std::size_t number) const;
+    // Replaces the five texts of entry `number` and keeps its status; false when there is no such entry.
+    bool Replace(std::size_t number, const ServerEntry& texts);
+    // Removes entry `number`; the later ones move up by one. False when there is no such entry.
+    bool Remove(std::size_t number);
+    bool SetStatus(Id id, ServerStatus status);
     // A copy of every entry in list order.
     std::vector<ServerEntry> Entries() const;
+    // The same with each entry's identity.
+    std::vector<Row> Rows() const;
+    StatusWriter Writer() const;
 
 private:
-    mutable std::mutex mutex_;
-    // Entry i has identity ids_[i].
-    std::vector<ServerEntry> entries_;
-    std::vector<Id> ids_;
-    Id nextId_ = 1;
+    std::shared_ptr<StatusWriter::Shared> shared_;
 };

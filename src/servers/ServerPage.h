@@ -1,12 +1,18 @@
 #pragma once
 
+#include "runtime/Bytes.h"
+#include "servers/Probe.h"
+#include "servers/ServerList.h"
 #include "settings/ConnectionOptions.h"
 
+#include <QIcon>
 #include <QWidget>
+#include <array>
 #include <memory>
 #include <string>
+#include <unordered_map>
 
-struct AppState;
+class QTreeWidgetItem;
 
 namespace Ui {
 class ServerPage;
@@ -17,8 +23,15 @@ class ServerPage : public QWidget {
     Q_OBJECT
 
 public:
-    // Loads the server list and the stored options from the settings bytes, as the page is created.
-    explicit ServerPage(AppState& state, QWidget* parent = nullptr);
+    // Item data of a row: the entry number it shows (from 1), the entry's identity and its state picture.
+    static constexpr int kEntryNumberRole = Qt::UserRole;
+    static constexpr int kEntryIdRole = Qt::UserRole + 1;
+    static constexpr int kStatePictureRole = Qt::UserRole + 2;
+
+    // Loads `servers` and the stored options from the settings bytes, shows the list and starts the probe
+    // pass. The list and the password must outlive the page; the probe workers need neither to.
+    ServerPage(ServerList& servers, const Bytes& settingsBytes, std::string& startupPassword, QWidget* parent = nullptr,
+               ProbeSettings probe = {});
     ~ServerPage() override;
 
     // The stored options as the page's controls show them.
@@ -27,11 +40,33 @@ public:
     // Rebuilds the settings file at `path` from the live list, the options and the startup password.
     void SaveSettings(const std::string& path) const;
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
+    class ProbeRelay;
+
     void SetOptions(const ConnectionOptions& options);
+    void RefillView();
+    // The entry number of the selected row; 0 when no row is selected.
+    std::size_t SelectedNumber() const;
+    void ShowStatus(ServerList::Id id, ServerStatus status);
+    void SetRowStatus(QTreeWidgetItem* row, ServerStatus status);
+
+    void OnCurrentRowChanged(QTreeWidgetItem* current);
+    void OnAddClicked();
+    void OnEditClicked();
+    void OnDeleteClicked();
+    void OnConnectClicked();
     void OnHelpClicked();
     void OnStartupPasswordClicked();
+    // Opens a remote desktop session to the chosen entry.
+    void Connect(const ServerEntry& entry);
 
-    AppState& state_;
+    ServerList& servers_;
+    std::string& startupPassword_;
     std::unique_ptr<Ui::ServerPage> ui_;
+    std::array<QIcon, 3> pictures_;
+    std::unordered_map<ServerList::Id, QTreeWidgetItem*> rowsById_;
+    std::shared_ptr<ProbeRelay> relay_;
 };

@@ -2,7 +2,6 @@
 
 #include "runtime/Files.h"
 #include "runtime/Gbk.h"
-#include "servers/ServerList.h"
 #include "settings/Rc4Crypt.h"
 
 #include <array>
@@ -68,9 +67,11 @@ std::string StartupPasswordOf(const Bytes& settingsBytes) {
     return ExtractMarked(TextViewOf(settingsBytes), kPasswordStart, kPasswordEnd);
 }
 
-void ParseSettings(const Bytes& settingsBytes, ServerList& servers, ConnectionOptions& options) {
+ParsedSettings ParseSettings(const Bytes& settingsBytes) {
     const std::vector<std::string_view> lines = Gbk::Split(TextViewOf(settingsBytes), kLineEnd);
-    std::vector<ServerEntry> entries;
+    ParsedSettings parsed;
+    std::vector<ServerEntry>& entries = parsed.servers;
+    ConnectionOptions& options = parsed.options;
     entries.reserve(lines.size());
     for (const std::string_view line : lines) {
         // Pieces after the fifth are ignored; missing fourth and fifth pieces stay empty.
@@ -89,7 +90,7 @@ void ParseSettings(const Bytes& settingsBytes, ServerList& servers, ConnectionOp
             options.fullScreen = lastIsOne;
         }
     }
-    servers.AppendAll(std::move(entries));
+    return parsed;
 }
 
 std::string SettingsText(const std::vector<ServerEntry>& servers, const ConnectionOptions& options,

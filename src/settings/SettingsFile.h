@@ -9,8 +9,6 @@
 #include <string_view>
 #include <vector>
 
-class ServerList;
-
 // ms.ini: the RC4-enciphered GBK text of server lines, option lines and the startup password line.
 inline constexpr const char* kSettingsFileName = "ms.ini";
 inline constexpr std::string_view kSettingsKey = "7403";
@@ -43,8 +41,13 @@ struct LoadedSettings {
 // The startup password held by the settings bytes ("" when none is stored).
 [[nodiscard]] std::string StartupPasswordOf(const Bytes& settingsBytes);
 
-// Appends the server lines' entries to `servers` and sets the options that option lines name.
-void ParseSettings(const Bytes& settingsBytes, ServerList& servers, ConnectionOptions& options);
+// What the server lines and option lines of the settings bytes hold; options no line names keep their defaults.
+struct ParsedSettings {
+    std::vector<ServerEntry> servers;
+    ConnectionOptions options;
+};
+
+ParsedSettings ParseSettings(const Bytes& settingsBytes);
 
 // The settings text, before encipherment.
 [[nodiscard]] std::string SettingsText(const std::vector<ServerEntry>& servers, const ConnectionOptions& options,

@@ -1,11 +1,11 @@
 #include "app/AppState.h"
-#include "app/HelpNotice.h"
 #include "app/StartUp.h"
 #include "runtime/MsgBox.h"
 #include "servers/ServerPage.h"
 #include "settings/SettingsFile.h"
 #include "support/ModalDialogs.h"
 #include "support/TempDir.h"
+#include "ui/HelpNotice.h"
 
 #include <QApplication>
 #include <QLineEdit>

@@ -1,7 +1,6 @@
 #include "settings/SettingsFile.h"
 #include "runtime/Files.h"
 #include "runtime/Gbk.h"
-#include "servers/ServerList.h"
 #include "settings/Rc4Crypt.h"
 #include "support/AsUser.h"
 #include "support/TempDir.h"
@@ -39,10 +38,9 @@ struct Parsed {
     ConnectionOptions options;
 };
 
-Parsed Parse(std::string_view text, ConnectionOptions options = {}) {
-    ServerList servers;
-    ParseSettings(FromString(text), servers, options);
-    return {servers.Entries(), options};
+Parsed Parse(std::string_view text) {
+    ParsedSettings parsed = ParseSettings(FromString(text));
+    return {std::move(parsed.servers), parsed.options};
 }
 
 TEST(SettingsFileTest, LoadsAndSavesTheHandBuiltFilesByteForByte) {
@@ -50,10 +48,8 @@ TEST(SettingsFileTest, LoadsAndSavesTheHandBuiltFilesByteForByte) {
     for (const Bytes& file : {kExampleFile, kGbkFile}) {
         WriteTestFile("ms.ini", file);
         const Bytes settings = LoadSettings();
-        ServerList servers;
-        ConnectionOptions options;
-        ParseSettings(settings, servers, options);
-        ASSERT_TRUE(SaveSettings(servers.Entries(), options, StartupPasswordOf(settings)));
+        const ParsedSettings parsed = ParseSettings(settings);
+        ASSERT_TRUE(SaveSettings(parsed.servers, parsed.options, StartupPasswordOf(settings)));
         EXPECT_EQ(ReadWholeFile("ms.ini"), file);
     }
 
@@ -110,7 +106,7 @@ TEST(SettingsFileTest, OptionLinesTestTheLastByteAndTheFirstMatchingTag) {
     EXPECT_EQ(Parse("#admin:1\r\n#admin:0\r\n").options.forceLogin, true);
     EXPECT_EQ(Parse("#Start:0\r\n").options.fullScreen, false);
     EXPECT_EQ(Parse("#Start:x\r\n").options.fullScreen, false);
-    EXPECT_EQ(Parse("#Start:1\r\n", {false, false}).options.fullScreen, true);
+    EXPECT_EQ(Parse("#Start:0\r\n#Start:1\r\n").options.fullScreen, true);
     // The last line wins; a line without CR LF still counts.
     EXPECT_EQ(Parse("#Start:0\r\n#Start:1").options.fullScreen, true);
     // "#onsole:" lines are not option lines, whatever else they hold.
@@ -122,11 +118,9 @@ TEST(SettingsFileTest, OptionLinesTestTheLastByteAndTheFirstMatchingTag) {
 }
 
 TEST(SettingsFileTest, AZeroByteEndsTheSettingsText) {
-    ServerList servers;
-    ConnectionOptions options;
-    ParseSettings(FromString("a|b|c\r\n#Start:0\0\r\nd|e|f\r\n"s), servers, options);
-    EXPECT_EQ(servers.Count(), 1u);
-    EXPECT_FALSE(options.fullScreen);
+    const ParsedSettings parsed = ParseSettings(FromString("a|b|c\r\n#Start:0\0\r\nd|e|f\r\n"s));
+    EXPECT_EQ(parsed.servers.size(), 1u);
+    EXPECT_FALSE(parsed.options.fullScreen);
     EXPECT_EQ(StartupPasswordOf(FromString("#LoadinPass:<a\0b>"s)), "");
 }
 

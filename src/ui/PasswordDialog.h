@@ -3,7 +3,7 @@
 #include <QDialog>
 #include <memory>
 
-struct AppState;
+#include <string>
 
 namespace Ui {
 class PasswordDialog;
@@ -14,12 +14,13 @@ class PasswordDialog : public QDialog {
     Q_OBJECT
 
 public:
-    explicit PasswordDialog(AppState& state, QWidget* parent = nullptr);
+    // Changes `startupPassword` when the dialog is confirmed.
+    explicit PasswordDialog(std::string& startupPassword, QWidget* parent = nullptr);
     ~PasswordDialog() override;
 
 private:
     void OnOkClicked();
 
-    AppState& state_;
+    std::string& startupPassword_;
     std::unique_ptr<Ui::PasswordDialog> ui_;
 };

@@ -1,6 +1,5 @@
-#include "app/PasswordDialog.h"
+#include "ui/PasswordDialog.h"
 
-#include "app/AppState.h"
 #include "runtime/GbkQt.h"
 #include "runtime/MsgBox.h"
 #include "settings/SettingsFile.h"
@@ -14,9 +13,9 @@ void ShowInputError(const QString& text) {
 
 } // namespace
 
-PasswordDialog::PasswordDialog(AppState& state, QWidget* parent)
+PasswordDialog::PasswordDialog(std::string& startupPassword, QWidget* parent)
     : QDialog(parent)
-    , state_(state)
+    , startupPassword_(startupPassword)
     , ui_(std::make_unique<Ui::PasswordDialog>()) {
     ui_->setupUi(this);
     connect(ui_->按钮1, &QPushButton::clicked, this, &PasswordDialog::OnOkClicked);
@@ -40,13 +39,13 @@ void PasswordDialog::OnOkClicked() {
             ShowInputError(QStringLiteral("密码不能含有“>”或“#Start:”，也不能含有两个或更多的“|”"));
             return;
         }
-        state_.startupPassword = *password;
+        startupPassword_ = *password;
         accept();
         return;
     }
     if (MsgBox::Show(QStringLiteral("您确定要清空密码吗？"), QStringLiteral("提示"), MsgBox::Buttons::YesNo,
                      MsgBox::Icon::Information) == MsgBox::Result::Yes) {
-        state_.startupPassword.clear();
+        startupPassword_.clear();
         accept();
     }
 }

@@ -1,4 +1,4 @@
-#include "app/HelpNotice.h"
+#include "ui/HelpNotice.h"
 
 #include "runtime/MsgBox.h"
 

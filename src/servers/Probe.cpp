@@ -1,0 +1,107 @@
+#include "servers/Probe.h"
+
+#include "runtime/DetachedThread.h"
+#include "runtime/TcpConnect.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstdint>
+#include <memory>
+
+namespace {
+
+constexpr unsigned char kFullWidthLead = 0xA3;
+constexpr unsigned char kFullWidthSpaceLead = 0xA1;
+constexpr unsigned char kFullWidthSpaceTrail = 0xA1;
+
+// The port text with its full-width characters in their ASCII forms; other two-byte characters stay whole.
+std::string HalfWidth(std::string_view port) {
+    std::string text;
+    text.reserve(port.size());
+    for (std::size_t at = 0; at < port.size(); ++at) {
+        const auto lead = static_cast<unsigned char>(port[at]);
+        if (lead < 0x80 || at + 1 == port.size()) {
+            text += port[at];
+            continue;
+        }
+        const auto trail = static_cast<unsigned char>(port[at + 1]);
+        if (lead == kFullWidthLead && trail >= 0xA1 && trail <= 0xFE) {
+            text += static_cast<char>(trail & 0x7F);
+        } else if (lead == kFullWidthSpaceLead && trail == kFullWidthSpaceTrail) {
+            text += ' ';
+        } else {
+            text.append(port.substr(at, 2));
+        }
+        ++at;
+    }
+    return text;
+}
+
+bool IsBlank(char c) {
+    return c == ' ' || (c >= '\t' && c <= '\r');
+}
+
+// A C string-to-integer conversion that saturates instead of overflowing, as the platform's own does.
+std::int64_t ToInteger(std::string_view text) {
+    std::size_t at = 0;
+    while (at < text.size() && IsBlank(text[at])) {
+        ++at;
+    }
+    bool negative = false;
+    if (at < text.size() && (text[at] == '+' || text[at] == '-')) {
+        negative = text[at] == '-';
+        ++at;
+    }
+    std::int64_t value = 0;
+    for (; at < text.size() && text[at] >= '0' && text[at] <= '9'; ++at) {
+        value = std::min<std::int64_t>(value * 10 + (text[at] - '0'), std::int64_t{INT_MAX} + 1);
+    }
+    value = negative ? -value : value;
+    return std::clamp<std::int64_t>(value, INT_MIN, INT_MAX);
+}
+
+} // namespace
+
+std::uint16_t ProbePort(std::string_view port) {
+    const std::int64_t value = ToInteger(HalfWidth(port));
+    return static_cast<std::uint16_t>(value <= 0 ? 1 : value & 0xFFFF);
+}
+
+ServerStatus ProbeEntry(const std::string& host, std::string_view port, std::chrono::milliseconds bound) {
+    const std::optional<std::uint32_t> address = Tcp::ResolveIpv4(host);
+    if (!address) {
+        return ServerStatus::Offline;
+    }
+    return Tcp::ConnectAccepted(*address, ProbePort(port), bound) ? ServerStatus::Online : ServerStatus::Offline;
+}
+
+void StartProbePass(const ServerList& list, const ProbeSettings& settings, ProbeResultHandler onResult) {
+    std::vector<ServerList::Row> rows = list.Rows();
+    if (rows.empty()) {
+        return;
+    }
+    Tcp::RaiseOpenFileLimit();
+    // Every worker shares one handler instead of copying it, however many entries there are.
+    auto handler = std::make_shared<const ProbeResultHandler>(std::move(onResult));
+    auto starter = [rows = std::move(rows), writer = list.Writer(), handler, settings] {
+        for (const ServerList::Row& row : rows) {
+            auto body = [writer, handler, id = row.id, host = row.entry.host, port = row.entry.port,
+                         bound = settings.bound] {
+                const ServerStatus status = ProbeEntry(host, port, bound);
+                if (writer.Set(id, status) && *handler) {
+                    (*handler)(id, status);
+                }
+            };
+            if (settings.startThread) {
+                settings.startThread(std::move(body), settings.stackSize);
+            } else {
+                StartDetachedThread(std::move(body), settings.stackSize);
+            }
+        }
+    };
+    // Without a starter thread the workers are started here after all.
+    auto shared = std::make_shared<decltype(starter)>(std::move(starter));
+    if (!StartDetachedThread([shared] { (*shared)(); }, settings.stackSize)) {
+        (*shared)();
+    }
+}

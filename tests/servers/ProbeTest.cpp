@@ -1,0 +1,250 @@
+#include "servers/Probe.h"
+#include "LoopbackPeers.h"
+#include "runtime/DetachedThread.h"
+#include "runtime/Gbk.h"
+#include "runtime/TcpConnect.h"
+
+#include <arpa/inet.h>
+#include <atomic>
+
+#include <chrono>
+#include <condition_variable>
+#include <csignal>
+#include <cstddef>
+#include <gtest/gtest.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
+#include <map>
+#include <mutex>
+#include <sys/prctl.h>
+#include <sys/socket.h>
+#include <sys/syscall.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+// Collects the results the workers report, for a test to wait on.
+class Results {
+public:
+    ProbeResultHandler Handler() {
+        return [this](ServerList::Id id, ServerStatus status) {
+            std::lock_guard lock(mutex_);
+            results_[id] = status;
+            changed_.notify_all();
+        };
+    }
+
+    // Waits until `count` results are in; false when they did not come within `patience`.
+    bool WaitFor(std::size_t count, std::chrono::milliseconds patience = 10s) {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, patience, [&] { return results_.size() >= count; });
+    }
+
+    std::map<ServerList::Id, ServerStatus> Snapshot() {
+        std::lock_guard lock(mutex_);
+        return results_;
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::map<ServerList::Id, ServerStatus> results_;
+};
+
+ServerEntry At(const std::string& host, const std::string& port) {
+    return {host, port, "Administrator", "", "", ServerStatus::Unknown};
+}
+
+TEST(ProbeTest, PortTextsConvertAsTheStringToIntegerRuleReadsThem) {
+    const std::vector<std::pair<std::string, std::uint16_t>> cases{
+        {"3389", 3389},
+        {"  +3389x", 3389},
+        {"\t\n3389", 3389},
+        {"abc", 1},
+        {"", 1},
+        {"0", 1},
+        {"-5", 1},
+        {"- 5", 1},
+        {"65535", 65535},
+        {"65536", 0}, // only the low 16 bits count
+        {"70000", 70000 - 65536},
+        {"99999999999", 65535}, // saturates at the largest int, whose low bits are all ones
+        {Gbk::FromUtf8("３３８９"), 3389},
+        {Gbk::FromUtf8("　＋８０"), 80},
+        {Gbk::FromUtf8("－８０"), 1},
+        {Gbk::FromUtf8("端口"), 1},
+        {Gbk::FromUtf8("8０8"), 808},
+    };
+    for (const auto& [text, port] : cases) {
+        EXPECT_EQ(ProbePort(text), port) << Gbk::ToUtf8(text);
+    }
+}
+
+TEST(ProbeTest, HostsResolveToIpv4) {
+    const std::uint32_t loopback = htonl(INADDR_LOOPBACK);
+    EXPECT_EQ(Tcp::ResolveIpv4("127.0.0.1"), loopback);
+    EXPECT_EQ(Tcp::ResolveIpv4("127.1"), loopback);
+    EXPECT_EQ(Tcp::ResolveIpv4("localhost"), loopback);
+    EXPECT_FALSE(Tcp::ResolveIpv4(""));
+}
+
+TEST(ProbeTest, AListenerIsOnlineAndAClosedPortOffline) {
+    const Listener listener;
+    const ClosedPort closed;
+    EXPECT_EQ(ProbeEntry("127.0.0.1", listener.PortText(), 5s), ServerStatus::Online);
+    EXPECT_EQ(ProbeEntry("localhost", Gbk::FromUtf8(" ") + listener.PortText(), 5s), ServerStatus::Online);
+    EXPECT_EQ(ProbeEntry("127.0.0.1", closed.PortText(), 5s), ServerStatus::Offline);
+}
+
+TEST(ProbeTest, ANonNumericPortIsProbedOnPortOne) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "port 1 needs root";
+    }
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(1);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(fd, 4) != 0) {
+        ::close(fd);
+        GTEST_SKIP() << "port 1 is taken";
+    }
+    EXPECT_EQ(ProbeEntry("127.0.0.1", "rdp", 5s), ServerStatus::Online);
+    EXPECT_EQ(ProbeEntry("127.0.0.1", "-3389", 5s), ServerStatus::Online);
+    ::close(fd);
+}
+
+// Kills the process on its first socket() call: proof that nothing went out on the network.
+void ForbidSockets() {
+    sock_filter filter[] = {
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_socket, 0, 1),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_KILL_PROCESS),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+    };
+    sock_fprog program{static_cast<unsigned short>(std::size(filter)), filter};
+    if (::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 || ::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) != 0) {
+        std::_Exit(3);
+    }
+}
+
+TEST(ProbeTest, AnEmptyHostFailsAtOnceWithoutOpeningASocket) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            ForbidSockets();
+            std::_Exit(ProbeEntry("", "3389", 21s) == ServerStatus::Offline ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "");
+    // The same filter does stop a real attempt.
+    EXPECT_EXIT(
+        {
+            ForbidSockets();
+            ProbeEntry("127.0.0.1", "3389", 1s);
+            std::_Exit(0);
+        },
+        ::testing::KilledBySignal(SIGSYS), "");
+}
+
+TEST(ProbeTest, ASilentHostHoldsOnlyItsOwnRowUntilTheBound) {
+    const Listener listener;
+    const SilentPort silent;
+    const ClosedPort closed;
+    ServerList list;
+    const ServerList::Id up = list.Append(At("127.0.0.1", listener.PortText()));
+    const ServerList::Id quiet = list.Append(At("127.0.0.1", silent.PortText()));
+    const ServerList::Id down = list.Append(At("127.0.0.1", closed.PortText()));
+
+    Results results;
+    ProbeSettings settings;
+    settings.bound = 1500ms;
+    const Clock::time_point start = Clock::now();
+    StartProbePass(list, settings, results.Handler());
+
+    ASSERT_TRUE(results.WaitFor(2));
+    EXPECT_EQ(results.Snapshot(),
+              (std::map<ServerList::Id, ServerStatus>{{up, ServerStatus::Online}, {down, ServerStatus::Offline}}));
+    EXPECT_EQ(list.EntryAt(2)->status, ServerStatus::Unknown);
+    EXPECT_EQ(list.EntryAt(1)->status, ServerStatus::Online);
+
+    ASSERT_TRUE(results.WaitFor(3));
+    EXPECT_EQ(results.Snapshot().at(quiet), ServerStatus::Offline);
+    EXPECT_EQ(list.EntryAt(2)->status, ServerStatus::Offline);
+    EXPECT_GE(Clock::now() - start, 1500ms) << "the silent host was given up before its bound";
+}
+
+TEST(ProbeTest, AnEmptyListStartsNothingAndAWorkerThatCannotStartLeavesItsEntryUnknown) {
+    ServerList empty;
+    std::atomic<int> starts = 0;
+    ProbeSettings settings;
+    settings.startThread = [&](std::function<void()>, std::size_t) { return ++starts, false; };
+    StartProbePass(empty, settings, {});
+    EXPECT_EQ(starts, 0);
+
+    const ClosedPort closed;
+    ServerList list;
+    for (int i = 0; i < 3; ++i) {
+        list.Append(At("127.0.0.1", closed.PortText()));
+    }
+    settings.startThread = [&](std::function<void()> body, std::size_t stackSize) {
+        return ++starts != 2 && StartDetachedThread(std::move(body), stackSize);
+    };
+    Results results;
+    StartProbePass(list, settings, results.Handler());
+    ASSERT_TRUE(results.WaitFor(2));
+    EXPECT_EQ(starts, 3);
+    EXPECT_EQ(list.EntryAt(1)->status, ServerStatus::Offline);
+    EXPECT_EQ(list.EntryAt(2)->status, ServerStatus::Unknown);
+    EXPECT_EQ(list.EntryAt(3)->status, ServerStatus::Offline);
+}
+
+TEST(ProbeTest, TwoThousandEntriesAllGetAWorker) {
+    const Listener listener(4096);
+    const ClosedPort closed;
+    ServerList list;
+    for (int i = 0; i < 2000; ++i) {
+        list.Append(At("127.0.0.1", i % 2 ? listener.PortText() : closed.PortText()));
+    }
+    Results results;
+    StartProbePass(list, ProbeSettings{}, results.Handler());
+    ASSERT_TRUE(results.WaitFor(2000, 60s));
+    const std::vector<ServerEntry> entries = list.Entries();
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        EXPECT_EQ(entries[i].status, i % 2 ? ServerStatus::Online : ServerStatus::Offline) << i;
+    }
+}
+
+TEST(ProbeTest, WorkersStillWaitingWhenTheListGoesTouchNothingOfIt) {
+    const SilentPort silent;
+    auto list = std::make_unique<ServerList>();
+    list->Append(At("127.0.0.1", silent.PortText()));
+    auto told = std::make_shared<std::atomic<int>>(0);
+    ProbeSettings settings;
+    settings.bound = 300ms;
+    StartProbePass(*list, settings, [told](ServerList::Id, ServerStatus) { ++*told; });
+    list.reset();
+    // The worker gives up after its bound and finds the list gone (AddressSanitizer would catch a touch).
+    std::this_thread::sleep_for(800ms);
+    EXPECT_EQ(*told, 0);
+}
+
+TEST(ProbeTest, TheProcessEndsWithoutWaitingForASilentHost) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    const SilentPort silent;
+    const Clock::time_point start = Clock::now();
+    EXPECT_EXIT(
+        {
+            ServerList list;
+            list.Append(At("127.0.0.1", silent.PortText()));
+            StartProbePass(list, ProbeSettings{}, {});
+            std::exit(0);
+        },
+        ::testing::ExitedWithCode(0), "");
+    EXPECT_LT(Clock::now() - start, 10s) << "exit waited for the connect bound";
+}
+
+} // namespace

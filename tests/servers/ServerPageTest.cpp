@@ -1,0 +1,460 @@
+#include "servers/ServerPage.h"
+#include "LoopbackPeers.h"
+#include "StandInClient.h"
+#include "runtime/Gbk.h"
+#include "runtime/MsgBox.h"
+#include "settings/SettingsFile.h"
+#include "support/ModalDialogs.h"
+#include "support/TempDir.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTest>
+#include <QTreeWidget>
+#include <gtest/gtest.h>
+#include <mutex>
+#include <set>
+#include <thread>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+struct Row {
+    QString host, port, account, status;
+    qulonglong number;
+    int picture;
+    bool operator==(const Row&) const = default;
+};
+
+QString Q(const std::string& utf8) {
+    return QString::fromStdString(utf8);
+}
+
+void PrintTo(const Row& row, std::ostream* out) {
+    *out << row.host.toStdString() << "|" << row.port.toStdString() << "|" << row.account.toStdString() << "|"
+         << row.status.toStdString() << " #" << row.number << " picture " << row.picture;
+}
+
+class ServerPageTest : public ::testing::Test {
+protected:
+    void TearDown() override {
+        DisarmModalGuard();
+        MsgBox::ClearAnswered();
+    }
+
+    // Opens the page over `text`; with `hold`, the probe workers wait for Release() instead of starting.
+    void Open(const std::string& text, bool hold = false, std::chrono::milliseconds bound = 5s) {
+        settings_ = BytesFromText(text);
+        ProbeSettings probe;
+        probe.bound = bound;
+        if (hold) {
+            probe.startThread = [this](std::function<void()> body, std::size_t) {
+                std::lock_guard lock(heldMutex_);
+                held_.push_back(std::move(body));
+                return true;
+            };
+        }
+        const std::size_t before = HeldCount();
+        page_ = std::make_unique<ServerPage>(servers_, settings_, password_, nullptr, probe);
+        page_->show();
+        if (hold) {
+            // The pass's starter thread calls back into this fixture: let it finish first.
+            ASSERT_EQ(WaitHeld(before + servers_.Count()), before + servers_.Count());
+        }
+    }
+
+    // Waits until the page's pass has handed over `count` workers; they come from a thread of the pass.
+    std::size_t WaitHeld(std::size_t count) {
+        for (int wait = 0; wait < 1000 && HeldCount() < count; ++wait) {
+            std::this_thread::sleep_for(5ms);
+        }
+        return HeldCount();
+    }
+    std::size_t HeldCount() {
+        std::lock_guard lock(heldMutex_);
+        return held_.size();
+    }
+
+    // Runs `count` held workers to their end; their rows change once the page's events are processed.
+    void Release(std::size_t count) {
+        ASSERT_EQ(WaitHeld(count), count);
+        std::vector<std::thread> threads;
+        std::lock_guard lock(heldMutex_);
+        for (std::function<void()>& body : held_) {
+            threads.emplace_back(std::move(body));
+        }
+        for (std::thread& thread : threads) {
+            thread.join();
+        }
+        held_.clear();
+    }
+
+    QTreeWidget* List() const { return page_->findChild<QTreeWidget*>(QStringLiteral("超级列表框1")); }
+    QPushButton* Button(const char16_t* name) const { return page_->findChild<QPushButton*>(QString::fromUtf16(name)); }
+    void Click(const char16_t* name) const { QTest::mouseClick(Button(name), Qt::LeftButton); }
+
+    std::vector<Row> Rows() const {
+        std::vector<Row> rows;
+        for (int r = 0; r < List()->topLevelItemCount(); ++r) {
+            const QTreeWidgetItem* item = List()->topLevelItem(r);
+            rows.push_back({item->text(0), item->text(1), item->text(2), item->text(3),
+                            item->data(0, ServerPage::kEntryNumberRole).toULongLong(),
+                            item->data(0, ServerPage::kStatePictureRole).toInt()});
+        }
+        return rows;
+    }
+    QString StatusOf(int row) const { return List()->topLevelItem(row)->text(3); }
+    bool WaitUntil(const std::function<bool()>& done) const { return QTest::qWaitFor(done, 10000); }
+
+    void Select(int row) const { List()->setCurrentItem(List()->topLevelItem(row)); }
+
+    TempDir dir_{true};
+    ServerList servers_;
+    Bytes settings_;
+    std::string password_;
+    std::mutex heldMutex_;
+    std::vector<std::function<void()>> held_;
+    std::unique_ptr<ServerPage> page_;
+};
+
+TEST_F(ServerPageTest, RowsStartUnknownAndTurnAsTheirOwnProbesEnd) {
+    ArmModalGuard();
+    const Listener listener;
+    const SilentPort silent;
+    const ClosedPort closed;
+    Open("127.0.0.1|" + listener.PortText() + "|Administrator||\r\n" + //
+             "127.0.0.1|" + silent.PortText() + "|root|pw|quiet\r\n" + //
+             "|" + closed.PortText() + "|x\r\n",
+         false, 1500ms);
+
+    const QString dots = QStringLiteral("...");
+    EXPECT_EQ(Rows(), (std::vector<Row>{{Q("127.0.0.1"), Q(listener.PortText()), Q("Administrator"), dots, 1, 2},
+                                        {Q("127.0.0.1"), Q(silent.PortText()), Q("root"), dots, 2, 2},
+                                        {Q(""), Q(closed.PortText()), Q("x"), dots, 3, 2}}));
+
+    ASSERT_TRUE(WaitUntil([&] { return StatusOf(0) != dots && StatusOf(2) != dots; }));
+    EXPECT_EQ(StatusOf(1), dots) << "the silent host holds only its own row";
+    EXPECT_EQ(Rows()[0].status, QStringLiteral("在线"));
+    EXPECT_EQ(Rows()[0].picture, 0);
+    EXPECT_EQ(Rows()[2].status, QStringLiteral("离线"));
+    EXPECT_EQ(Rows()[2].picture, 1);
+
+    ASSERT_TRUE(WaitUntil([&] { return StatusOf(1) != dots; }));
+    EXPECT_EQ(Rows()[1].status, QStringLiteral("离线"));
+    EXPECT_EQ(Rows()[1].picture, 1);
+    EXPECT_EQ(servers_.EntryAt(1)->status, ServerStatus::Online);
+    EXPECT_EQ(servers_.EntryAt(2)->status, ServerStatus::Offline);
+}
+
+TEST_F(ServerPageTest, ResultsReachTheirEntriesAfterADeleteAndNoneArriveAfterThePageIsGone) {
+    const Listener listener;
+    const ClosedPort closed;
+    Open("127.0.0.1|" + listener.PortText() + "|x\r\n" + "127.0.0.1|" + closed.PortText() + "|y\r\n" + "127.0.0.1|" +
+             listener.PortText() + "|z\r\n",
+         true);
+
+    Select(1);
+    MsgBox::SetNextAnswer(MsgBox::Result::Ok);
+    Click(u"按钮_删除服务器");
+    ASSERT_EQ(Rows().size(), 2u);
+    EXPECT_EQ(Rows()[0].number, 1u);
+    EXPECT_EQ(Rows()[1].number, 2u);
+    EXPECT_EQ(Rows()[1].account, QStringLiteral("z"));
+
+    // The deleted entry's "离线" must not reach the entry that now has its number.
+    Release(3);
+    ASSERT_TRUE(WaitUntil([&] { return StatusOf(1) != QStringLiteral("..."); }));
+    QApplication::processEvents();
+    EXPECT_EQ(StatusOf(0), QStringLiteral("在线"));
+    EXPECT_EQ(StatusOf(1), QStringLiteral("在线"));
+    EXPECT_EQ(servers_.EntryAt(2)->status, ServerStatus::Online);
+
+    // Workers that end after the page has gone still write the list and leave the page alone.
+    page_.reset();
+    servers_.Remove(1);
+    servers_.Remove(1);
+    ASSERT_EQ(servers_.Count(), 0u);
+    Open("127.0.0.1|" + listener.PortText() + "|w\r\n", true);
+    page_.reset();
+    Release(1);
+    QApplication::processEvents();
+    EXPECT_EQ(servers_.EntryAt(1)->status, ServerStatus::Online);
+}
+
+TEST_F(ServerPageTest, SelectingARowEnablesDeleteAndConnectAndShowsItsNote) {
+    ArmModalGuard();
+    Open("h1|1|a||first note\r\nh2|2|b|pw|" + Gbk::FromUtf8("第二") + "\r\n", true);
+    EXPECT_FALSE(Button(u"按钮_删除服务器")->isEnabled());
+    EXPECT_FALSE(Button(u"按钮_连接服务器")->isEnabled());
+    EXPECT_TRUE(Button(u"按钮_设置服务器")->isEnabled());
+
+    Select(1);
+    EXPECT_TRUE(Button(u"按钮_删除服务器")->isEnabled());
+    EXPECT_TRUE(Button(u"按钮_连接服务器")->isEnabled());
+    auto* note = page_->findChild<QPlainTextEdit*>(QStringLiteral("编辑框_备注"));
+    EXPECT_EQ(note->toPlainText(), QStringLiteral("第二"));
+    EXPECT_TRUE(note->isReadOnly());
+    Select(0);
+    EXPECT_EQ(note->toPlainText(), QStringLiteral("first note"));
+
+    // With a row chosen, the three ways to connect each start the client on that row's entry and ask nothing.
+    TempDir home;
+    const ScopedEnv tmp("TMPDIR", home.Path());
+    const ScopedEnv data("XDG_DATA_HOME", home.Path());
+    const ScopedEnv config("XDG_CONFIG_HOME", home.Path());
+    StandInClient client;
+    page_->findChild<QCheckBox*>(QStringLiteral("选择框_admin"))->setChecked(true);
+    Select(1);
+    Click(u"按钮_连接服务器");
+    QTest::keyClick(List(), Qt::Key_Return);
+    QTest::mouseDClick(List()->viewport(), Qt::LeftButton, {},
+                       List()->visualItemRect(List()->topLevelItem(1)).center());
+    std::set<std::string> files;
+    for (int run = 0; run < 3; ++run) {
+        const std::optional<StandInClient::Run> started = client.WaitForRun();
+        ASSERT_TRUE(started) << run;
+        ASSERT_EQ(started->arguments.size(), 5u);
+        EXPECT_EQ(std::vector(started->arguments.begin() + 1, started->arguments.end()),
+                  (std::vector<std::string>{"/admin", "/f", "/cert:tofu", "/from-stdin:force"}));
+        EXPECT_EQ(started->input, "pw\n");
+        EXPECT_NE(started->file.find("full address:s:h2:2\r\n"), std::string::npos);
+        files.insert(started->arguments[0]);
+    }
+    EXPECT_EQ(files.size(), 3u) << "each connect writes a file of its own";
+    EXPECT_TRUE(Button(u"按钮_连接服务器")->isEnabled()) << "enabled again once the client is started";
+    EXPECT_TRUE(MsgBox::Answered().empty());
+}
+
+TEST_F(ServerPageTest, EditDeleteAndConnectWithoutASelectionSayWhatIsMissing) {
+    Open("h1|1|a\r\nh2|2|b\r\n", true);
+    // Edit is always enabled; deleting a row leaves none selected with delete and connect enabled.
+    MsgBox::SetNextAnswer(MsgBox::Result::Ok);
+    Click(u"按钮_设置服务器");
+    Select(0);
+    MsgBox::SetNextAnswer(MsgBox::Result::Ok);
+    Click(u"按钮_删除服务器");
+    ASSERT_TRUE(List()->selectedItems().isEmpty());
+    for (int i = 0; i < 5; ++i) {
+        MsgBox::SetNextAnswer(MsgBox::Result::Ok);
+    }
+    Click(u"按钮_删除服务器");
+    Click(u"按钮_连接服务器");
+    Click(u"按钮_设置服务器");
+    QTest::keyClick(List(), Qt::Key_Return);
+    QTest::mouseDClick(List()->viewport(), Qt::LeftButton, {}, QPoint(5, List()->viewport()->height() - 5));
+
+    ASSERT_EQ(MsgBox::Answered().size(), 7u);
+    for (std::size_t box : {0u, 2u, 3u, 4u, 5u, 6u}) {
+        const MsgBox::Shown& shown = MsgBox::Answered()[box];
+        EXPECT_EQ(shown.text, QStringLiteral("请选择服务器列表！")) << box;
+        EXPECT_EQ(shown.caption, QStringLiteral("操作错误"));
+        EXPECT_EQ(shown.icon, MsgBox::Icon::Error);
+        EXPECT_EQ(shown.buttons, MsgBox::Buttons::Ok);
+    }
+    EXPECT_EQ(servers_.Count(), 1u);
+}
+
+TEST_F(ServerPageTest, DeleteAsksFirstAndOnlyOkDeletes) {
+    Open("h1|1|a\r\nh2|2|b\r\nh3|3|c\r\n", true);
+    Select(1);
+    MsgBox::SetNextAnswer(MsgBox::Result::Cancel);
+    Click(u"按钮_删除服务器");
+    ASSERT_EQ(MsgBox::Answered().size(), 1u);
+    EXPECT_EQ(MsgBox::Answered()[0].text, QStringLiteral("确认删除该项？"));
+    EXPECT_EQ(MsgBox::Answered()[0].caption, QStringLiteral("删除项目"));
+    EXPECT_EQ(MsgBox::Answered()[0].buttons, MsgBox::Buttons::OkCancel);
+    EXPECT_EQ(servers_.Count(), 3u);
+    EXPECT_EQ(Rows().size(), 3u);
+
+    Select(1);
+    MsgBox::SetNextAnswer(MsgBox::Result::Ok);
+    Click(u"按钮_删除服务器");
+    const std::vector<Row> rows = Rows();
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[0].host, QStringLiteral("h1"));
+    EXPECT_EQ(rows[1].host, QStringLiteral("h3"));
+    EXPECT_EQ(rows[1].number, 2u);
+    EXPECT_EQ(servers_.EntryAt(2)->host, "h3");
+}
+
+TEST_F(ServerPageTest, SavedListAndOptionsComeBackAtTheNextStart) {
+    ArmModalGuard();
+    const std::string stored =
+        "h1|1|a|p|n\r\n" + Gbk::FromUtf8("主机|３３８９|管理员||备注") + "\r\n#admin:1\r\n#Start:0\r\n";
+    Open(stored, true);
+    EXPECT_TRUE(page_->findChild<QCheckBox*>(QStringLiteral("选择框_admin"))->isChecked());
+    EXPECT_TRUE(page_->findChild<QRadioButton*>(QStringLiteral("单选框800600"))->isChecked());
+    EXPECT_EQ(page_->Options(), (ConnectionOptions{true, false}));
+    EXPECT_EQ(Rows()[1].host, QStringLiteral("主机"));
+    EXPECT_EQ(Rows()[1].port, QStringLiteral("３３８９"));
+
+    servers_.Append({"new", "22", "", "", "", ServerStatus::Online});
+    page_->findChild<QRadioButton*>(QStringLiteral("单选框1024768"))->setChecked(true);
+    password_ = "pw";
+    page_->SaveSettings(kSettingsFileName);
+    const std::vector<ServerEntry> saved = servers_.Entries();
+    page_.reset();
+
+    const Bytes reloaded = LoadSettings();
+    EXPECT_EQ(StartupPasswordOf(reloaded), "pw");
+    ServerList again;
+    std::string password;
+    ServerPage page(again, reloaded, password, nullptr, {.startThread = [](auto, auto) { return false; }});
+    ASSERT_EQ(again.Count(), saved.size());
+    for (std::size_t i = 0; i < saved.size(); ++i) {
+        ServerEntry expected = saved[i];
+        expected.status = ServerStatus::Unknown;
+        EXPECT_EQ(*again.EntryAt(i + 1), expected) << i;
+    }
+    EXPECT_EQ(page.Options(), (ConnectionOptions{true, true}));
+}
+
+// The editor dialog, driven through the page's buttons as a user does.
+class ServerEditorTest : public ServerPageTest {
+protected:
+    static QLineEdit* Box(QWidget* dialog, const char16_t* name) {
+        return dialog->findChild<QLineEdit*>(QString::fromUtf16(name));
+    }
+    static QPlainTextEdit* NoteBox(QWidget* dialog) {
+        return dialog->findChild<QPlainTextEdit*>(QStringLiteral("编辑框_备注"));
+    }
+    static QPushButton* DialogButton(QWidget* dialog, const char16_t* name) {
+        return dialog->findChild<QPushButton*>(QString::fromUtf16(name));
+    }
+    static std::vector<QString> Contents(QWidget* dialog) {
+        return {Box(dialog, u"编辑框_域名")->text(), Box(dialog, u"编辑框_端口")->text(),
+                Box(dialog, u"编辑框_账号")->text(), Box(dialog, u"编辑框_密码")->text(),
+                NoteBox(dialog)->toPlainText()};
+    }
+
+    // Clicks `button` of the page and hands the dialog to `action`; true when the dialog had closed after it.
+    bool WithEditor(const char16_t* button, const std::function<void(QWidget*)>& action) {
+        bool closed = false;
+        WhenModal([&](QWidget* dialog) {
+            action(dialog);
+            closed = !dialog->isVisible();
+            if (!closed) {
+                QTest::mouseClick(DialogButton(dialog, u"按钮2"), Qt::LeftButton);
+            }
+        });
+        Click(button);
+        return closed;
+    }
+};
+
+TEST_F(ServerEditorTest, AddingStartsFromTheDesignedDefaultsAndAppendsAnUnknownEntry) {
+    Open("h1|1|a\r\n", true);
+    EXPECT_TRUE(WithEditor(u"按钮_添加服务器", [](QWidget* dialog) {
+        EXPECT_EQ(dialog->windowTitle(), QStringLiteral("添加服务器列表"));
+        EXPECT_EQ(DialogButton(dialog, u"按钮1")->text(), QStringLiteral("添 加 列 表\n(ADDLIST)"));
+        EXPECT_EQ(DialogButton(dialog, u"按钮2")->text(), QStringLiteral("取 消\n(Close)"));
+        EXPECT_EQ(Box(dialog, u"编辑框_密码")->echoMode(), QLineEdit::Normal);
+        EXPECT_EQ(Contents(dialog), (std::vector<QString>{Q("127.0.0.1"), Q("3389"), Q("Administrator"), {}, {}}));
+        QTest::mouseClick(DialogButton(dialog, u"按钮1"), Qt::LeftButton);
+    }));
+    ASSERT_EQ(servers_.Count(), 2u);
+    EXPECT_EQ(*servers_.EntryAt(2), (ServerEntry{"127.0.0.1", "3389", "Administrator", "", "", ServerStatus::Unknown}));
+    EXPECT_EQ(Rows().back(), (Row{Q("127.0.0.1"), Q("3389"), Q("Administrator"), Q("..."), 2, 2}));
+    std::this_thread::sleep_for(50ms);
+    EXPECT_EQ(WaitHeld(1), 1u) << "no probe for an added entry";
+}
+
+TEST_F(ServerEditorTest, EditingFillsTheBoxesStoresWhatIsTypedAndKeepsTheStatus) {
+    const Listener listener;
+    Open("127.0.0.1|" + listener.PortText() + "|root|pw|" + Gbk::FromUtf8("旧备注") + "\r\nh2|2|b\r\n", true);
+    Release(2);
+    ASSERT_TRUE(WaitUntil([&] { return StatusOf(0) == QStringLiteral("在线"); }));
+
+    Select(0);
+    EXPECT_TRUE(WithEditor(u"按钮_设置服务器", [&](QWidget* dialog) {
+        EXPECT_EQ(dialog->windowTitle(), QStringLiteral("修改服务器列表"));
+        EXPECT_EQ(DialogButton(dialog, u"按钮1")->text(), QStringLiteral("修 改 列 表\n(EDIT LIST)"));
+        EXPECT_EQ(Contents(dialog), (std::vector<QString>{Q("127.0.0.1"), Q(listener.PortText()), Q("root"), Q("pw"),
+                                                          QStringLiteral("旧备注")}));
+        Box(dialog, u"编辑框_域名")->setText(QStringLiteral(" 服务器 "));
+        Box(dialog, u"编辑框_端口")->setText(QStringLiteral("３３８９x"));
+        Box(dialog, u"编辑框_密码")->clear();
+        NoteBox(dialog)->setPlainText(QStringLiteral("新备注 #onsole: >"));
+        QTest::mouseClick(DialogButton(dialog, u"按钮1"), Qt::LeftButton);
+    }));
+    EXPECT_EQ(*servers_.EntryAt(1), (ServerEntry{Gbk::FromUtf8(" 服务器 "), Gbk::FromUtf8("３３８９x"), "root", "",
+                                                 Gbk::FromUtf8("新备注 #onsole: >"), ServerStatus::Online}));
+    EXPECT_EQ(Rows()[0],
+              (Row{QStringLiteral(" 服务器 "), QStringLiteral("３３８９x"), Q("root"), QStringLiteral("在线"), 1, 0}));
+    EXPECT_EQ(servers_.EntryAt(2)->host, "h2");
+}
+
+TEST_F(ServerEditorTest, CancelChangesNothing) {
+    Open("h1|1|a|p|n\r\n", true);
+    EXPECT_TRUE(WithEditor(u"按钮_添加服务器", [](QWidget* dialog) {
+        Box(dialog, u"编辑框_域名")->setText(QStringLiteral("other"));
+        QTest::mouseClick(DialogButton(dialog, u"按钮2"), Qt::LeftButton);
+    }));
+    Select(0);
+    EXPECT_TRUE(WithEditor(u"按钮_设置服务器", [](QWidget* dialog) {
+        Box(dialog, u"编辑框_域名")->setText(QStringLiteral("other"));
+        QTest::mouseClick(DialogButton(dialog, u"按钮2"), Qt::LeftButton);
+    }));
+    EXPECT_EQ(servers_.Entries(), (std::vector<ServerEntry>{{"h1", "1", "a", "p", "n", ServerStatus::Unknown}}));
+    EXPECT_TRUE(MsgBox::Answered().empty());
+}
+
+TEST_F(ServerEditorTest, ValuesTheFileCannotCarryAreRefusedNamingTheBox) {
+    Open("h1|1|a|p|n\r\n", true);
+    struct Case {
+        const char16_t* box;
+        QString value;
+        QString message;
+    };
+    const QString separator = QStringLiteral("中不能含有“|”或换行，请修改后再保存。");
+    const QString marker = QStringLiteral("中不能含有“#admin:”、“#Start:”或“#LoadinPass:<”，请修改后再保存。");
+    const QString unstorable = QStringLiteral("中有无法保存的字符，请换用其他字符。");
+    const std::vector<Case> cases{
+        {u"编辑框_域名", QStringLiteral("a|b"), QStringLiteral("“IP/域名”") + separator},
+        {u"编辑框_端口", QStringLiteral("33\r89"), QStringLiteral("“端口”") + separator},
+        {u"编辑框_备注", QStringLiteral("line one\nline two"), QStringLiteral("“备注”") + separator},
+        {u"编辑框_账号", QStringLiteral("x#admin:1"), QStringLiteral("“登陆账号”") + marker},
+        {u"编辑框_密码", QStringLiteral("#Start:0"), QStringLiteral("“登陆密码”") + marker},
+        {u"编辑框_备注", QStringLiteral("#LoadinPass:<x>"), QStringLiteral("“备注”") + marker},
+        {u"编辑框_密码", QStringLiteral("pass€"), QStringLiteral("“登陆密码”") + unstorable},
+        {u"编辑框_备注", QStringLiteral("smile 😀"), QStringLiteral("“备注”") + unstorable},
+    };
+    for (const Case& refused : cases) {
+        MsgBox::ClearAnswered();
+        MsgBox::SetNextAnswer(MsgBox::Result::Ok);
+        EXPECT_FALSE(WithEditor(u"按钮_添加服务器", [&](QWidget* dialog) {
+            if (auto* note =
+                    qobject_cast<QPlainTextEdit*>(dialog->findChild<QWidget*>(QString::fromUtf16(refused.box)))) {
+                note->setPlainText(refused.value);
+            } else {
+                Box(dialog, refused.box)->setText(refused.value);
+            }
+            QTest::mouseClick(DialogButton(dialog, u"按钮1"), Qt::LeftButton);
+        })) << refused.value.toStdString();
+        ASSERT_EQ(MsgBox::Answered().size(), 1u);
+        EXPECT_EQ(MsgBox::Answered()[0].text, refused.message);
+        EXPECT_EQ(MsgBox::Answered()[0].caption, QStringLiteral("输入出错"));
+        EXPECT_EQ(MsgBox::Answered()[0].icon, MsgBox::Icon::Error);
+    }
+    EXPECT_EQ(servers_.Count(), 1u);
+}
+
+TEST_F(ServerEditorTest, TheConfirmCaptionFitsItsButtonInBothModes) {
+    Open("h1|1|a\r\n", true);
+    const auto fits = [](QWidget* dialog) {
+        QPushButton* confirm = DialogButton(dialog, u"按钮1");
+        EXPECT_EQ(confirm->geometry(), QRect(16, 255, 100, 30));
+        EXPECT_LE(confirm->sizeHint().width(), confirm->width()) << confirm->text().toStdString();
+        EXPECT_LE(confirm->fontMetrics().boundingRect(QRect(), 0, confirm->text()).height(), confirm->height());
+    };
+    WithEditor(u"按钮_添加服务器", fits);
+    Select(0);
+    WithEditor(u"按钮_设置服务器", fits);
+}
+
+} // namespace
