@@ -1,9 +1,11 @@
 #include "ui/MainWindow.h"
 
+#include "bookmarks/BookmarkList.h"
 #include "ui/ListViewColumns.h"
 #include "ui_MainWindow.h"
 
 #include <QCloseEvent>
+#include <QTimer>
 
 namespace {
 
@@ -21,6 +23,7 @@ MainWindow::MainWindow(QWidget* parent)
     ui_->编辑框1->installEventFilter(this);
     ui_->编辑框4->installEventFilter(this);
     connect(ui_->高级选择夹1, &QTabWidget::currentChanged, this, &MainWindow::OnTabChanged);
+    bookmarks_ = new BookmarkList(ui_->超级列表框1, ui_->编辑框1, ui_->编辑框4, ui_->按钮1);
 }
 
 MainWindow::~MainWindow() = default;
@@ -36,6 +39,15 @@ void MainWindow::EmbedPages(QWidget* serverPage, QWidget* netToolsPage) {
     serverPage_->setGeometry(kServerPageRect);
     serverPage_->show();
     OnTabChanged(ui_->高级选择夹1->currentIndex());
+}
+
+void MainWindow::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    if (!shown_) {
+        shown_ = true;
+        // The bookmark file is read once the window is up, so a large file does not hold back its first paint.
+        QTimer::singleShot(0, bookmarks_, &BookmarkList::Load);
+    }
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {

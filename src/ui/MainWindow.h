@@ -3,6 +3,8 @@
 #include <QWidget>
 #include <memory>
 
+class BookmarkList;
+
 namespace Ui {
 class MainWindow;
 }
@@ -24,6 +26,7 @@ Q_SIGNALS:
     void AboutToBeDestroyed();
 
 protected:
+    void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
@@ -33,4 +36,6 @@ private:
     std::unique_ptr<Ui::MainWindow> ui_;
     QWidget* serverPage_ = nullptr;
     QWidget* netToolsPage_ = nullptr;
+    BookmarkList* bookmarks_ = nullptr;
+    bool shown_ = false;
 };
