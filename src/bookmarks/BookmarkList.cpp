@@ -50,6 +50,7 @@ BookmarkList::BookmarkList(QTreeWidget* list, QLineEdit* nameBox, QLineEdit* add
 
 void BookmarkList::Load() {
     Refill(store_.Load());
+    Q_EMIT Loaded();
 }
 
 void BookmarkList::Add() {

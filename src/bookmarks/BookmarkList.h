@@ -27,6 +27,10 @@ public:
     // Hands the selected bookmark's address to the desktop.
     void OpenSelected();
 
+Q_SIGNALS:
+    // The list has been filled from the file.
+    void Loaded();
+
 private:
     int SelectedRow() const;
     void AppendRow(const QString& name, const QString& address, const Bookmark& stored);

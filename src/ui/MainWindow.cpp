@@ -41,11 +41,12 @@ void MainWindow::EmbedPages(QWidget* serverPage, QWidget* netToolsPage) {
     OnTabChanged(ui_->高级选择夹1->currentIndex());
 }
 
-void MainWindow::showEvent(QShowEvent* event) {
-    QWidget::showEvent(event);
-    if (!shown_) {
-        shown_ = true;
-        // The bookmark file is read once the window is up, so a large file does not hold back its first paint.
+void MainWindow::paintEvent(QPaintEvent* event) {
+    QWidget::paintEvent(event);
+    if (!painted_) {
+        painted_ = true;
+        // The bookmark file is read once the window has been drawn, so a large file does not hold back its
+        // first paint.
         QTimer::singleShot(0, bookmarks_, &BookmarkList::Load);
     }
 }

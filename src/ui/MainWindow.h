@@ -26,7 +26,7 @@ Q_SIGNALS:
     void AboutToBeDestroyed();
 
 protected:
-    void showEvent(QShowEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
@@ -37,5 +37,5 @@ private:
     QWidget* serverPage_ = nullptr;
     QWidget* netToolsPage_ = nullptr;
     BookmarkList* bookmarks_ = nullptr;
-    bool shown_ = false;
+    bool painted_ = false;
 };

@@ -1,3 +1,4 @@
+#include "bookmarks/BookmarkList.h"
 #include "bookmarks/BookmarkStore.h"
 #include "bookmarks/DefaultBookmarkImage.h"
 #include "bookmarks/recorddb/RecordDb.h"
@@ -16,6 +17,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTabWidget>
 #include <QTest>
 #include <QTreeWidget>
@@ -43,9 +45,9 @@ const QString kAddressPrompt = QStringLiteral("请输入地址/URL连接……")
 class Page {
 public:
     Page() {
+        QSignalSpy loaded(window_.findChild<BookmarkList*>(), &BookmarkList::Loaded);
         window_.show();
-        // The list is filled by a zero-time single shot after the first show.
-        QCoreApplication::processEvents();
+        EXPECT_TRUE(loaded.wait(10000));
         window_.findChild<QTabWidget*>(QStringLiteral("高级选择夹1"))->setCurrentIndex(2);
     }
 
@@ -78,6 +80,17 @@ public:
     }
 
     MainWindow window_;
+};
+
+class PaintCounter : public QObject {
+public:
+    int count = 0;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        count += event->type() == QEvent::Paint ? 1 : 0;
+        return QObject::eventFilter(watched, event);
+    }
 };
 
 // The bookmarks as the file holds them, shown as the list would show them.
@@ -113,11 +126,18 @@ protected:
     TempDir dir_{true};
 };
 
-TEST_F(BookmarkListTest, FirstStartWritesTheDefaultFileAfterTheWindowIsUpAndListsItsRow) {
+TEST_F(BookmarkListTest, FirstStartWritesTheDefaultFileAfterTheWindowIsDrawnAndListsItsRow) {
     MainWindow window;
+    PaintCounter paints;
+    window.installEventFilter(&paints);
+    int paintsBeforeLoad = 0;
+    QObject::connect(window.findChild<BookmarkList*>(), &BookmarkList::Loaded, &window,
+                     [&] { paintsBeforeLoad = paints.count; });
+    QSignalSpy loaded(window.findChild<BookmarkList*>(), &BookmarkList::Loaded);
     window.show();
-    EXPECT_FALSE(std::filesystem::exists("websc.edb")) << "the file is read only after the first show";
-    QCoreApplication::processEvents();
+    EXPECT_FALSE(std::filesystem::exists("websc.edb"));
+    ASSERT_TRUE(loaded.wait(10000));
+    EXPECT_GT(paintsBeforeLoad, 0) << "a large file must not hold back the first paint";
     EXPECT_EQ(ReadWholeFile("websc.edb"), DefaultBookmarkImage());
     auto* list = window.findChild<QTreeWidget*>(QStringLiteral("超级列表框1"));
     ASSERT_EQ(list->topLevelItemCount(), 1);
