@@ -139,6 +139,7 @@ TEST_F(BookmarkListTest, FirstStartWritesTheDefaultFileAfterTheWindowIsDrawnAndL
     ASSERT_TRUE(loaded.wait(10000));
     EXPECT_GT(paintsBeforeLoad, 0) << "a large file must not hold back the first paint";
     EXPECT_EQ(ReadWholeFile("websc.edb"), DefaultBookmarkImage());
+    EXPECT_EQ(std::filesystem::directory_iterator(".")->path().filename(), "websc.edb") << "no scratch file left";
     auto* list = window.findChild<QTreeWidget*>(QStringLiteral("超级列表框1"));
     ASSERT_EQ(list->topLevelItemCount(), 1);
     EXPECT_EQ(list->topLevelItem(0)->text(1), QStringLiteral("https://www.baidu.com/"));
@@ -249,10 +250,12 @@ TEST_F(BookmarkListTest, FileThatIsNotADatabaseListsNothingAndIsLeftAlone) {
     EXPECT_EQ(TextFromBytes(ReadWholeFile("websc.edb")), "<html>bookmarks</html>");
 }
 
-// Starts a main window over `table` in a child process and prints the box the program ends with.
-void StartOverForeignTable(const TableImage& table) {
-    WriteTestFile("websc.edb", table.Build());
-    ::setenv("TOLVAR_TEST_DIR", std::filesystem::current_path().c_str(), 1);
+// In a death test's child: starts a main window in the parent's directory and prints the box the program ends
+// with.
+void StartInTestDirectory() {
+    // The fatal error ends this child without cleaning up, so its own fresh directory goes now.
+    std::error_code ignored;
+    std::filesystem::remove_all(std::filesystem::current_path(), ignored);
     if (::chdir(std::getenv("TOLVAR_TEST_DIR")) != 0) {
         std::_Exit(3);
     }
@@ -274,17 +277,22 @@ void StartOverForeignTable(const TableImage& table) {
 }
 
 TEST_F(BookmarkListTest, ForeignTablesWithRecordsEndTheProgramWithTheFatalErrorBox) {
+    // The death tests' children run this body afresh; they must keep the parent's directory.
+    ::setenv("TOLVAR_TEST_DIR", dir_.Path().c_str(), 0);
     TableImage missing = BookmarkTable();
     missing.fields[0].name = "name";
     missing.AddRecord(1);
-    EXPECT_EXIT(StartOverForeignTable(missing), ::testing::ExitedWithCode(255),
+    WriteTestFile("websc.edb", missing.Build());
+    EXPECT_EXIT(StartInTestDirectory(), ::testing::ExitedWithCode(255),
                 "\\[错误 critical 运行时出错!//错误信息：指定字段不存在/\\]");
 
     TableImage numbers = BookmarkTable();
     numbers.fields[1].type = 3;
     numbers.AddRecord(1);
-    EXPECT_EXIT(StartOverForeignTable(numbers), ::testing::ExitedWithCode(255),
+    WriteTestFile("websc.edb", numbers.Build());
+    EXPECT_EXIT(StartInTestDirectory(), ::testing::ExitedWithCode(255),
                 "\\[错误 critical 运行时出错!//错误代码：5//错误信息：数据或数组类型不匹配/\\]");
+    ::unsetenv("TOLVAR_TEST_DIR");
 
     // Without records the fields are never read.
     TableImage empty = BookmarkTable();
