@@ -12,6 +12,8 @@ void ConfigureApplication() {
     QFont::insertSubstitutions(QStringLiteral("SimSun"), cjkFonts);
     QFont::insertSubstitutions(QStringLiteral("宋体"), cjkFonts);
     QApplication::setFont(QFont(QStringLiteral("SimSun"), 9));
+    // Without this a style sheet keeps a list's header from taking the list's own font.
+    QApplication::setAttribute(Qt::AA_UseStyleSheetPropagationInWidgetStyles);
     // Group box captions sit on the frame line, as the windows were laid out for, not above it.
     qApp->setStyleSheet(
         QStringLiteral("QGroupBox { border: 1px solid palette(mid); border-radius: 2px; margin-top: 6px; }"

@@ -2,6 +2,7 @@
 
 #include "app/AppState.h"
 #include "app/AuthDialog.h"
+#include "bookmarks/BookmarkStore.h"
 #include "runtime/MsgBox.h"
 #include "servers/ServerPage.h"
 #include "settings/SettingsFile.h"
@@ -33,7 +34,8 @@ std::unique_ptr<MainWindow> StartUp(AppState& state) {
     state.settingsSaveBlock = loaded.block;
     state.startupPassword = StartupPasswordOf(state.settingsBytes);
 
-    auto mainWindow = std::make_unique<MainWindow>();
+    // The bookmark file is changed in place, so a copy beside the program is carried to where saves go.
+    auto mainWindow = std::make_unique<MainWindow>(state.directories.EditablePath(kBookmarkFileName));
     mainWindow->show();
     // Without a place to keep anything the user should know before changing anything.
     if (state.settingsSaveBlock == SettingsSaveBlock::NoDirectory) {

@@ -1,9 +1,11 @@
 #include "ui/MainWindow.h"
 
+#include "bookmarks/BookmarkList.h"
 #include "ui/ListViewColumns.h"
 #include "ui_MainWindow.h"
 
 #include <QCloseEvent>
+#include <QTimer>
 
 namespace {
 
@@ -13,7 +15,7 @@ constexpr QRect kNetToolsPageRect(5, 40, 700, 500);
 
 } // namespace
 
-MainWindow::MainWindow(QWidget* parent)
+MainWindow::MainWindow(const std::string& bookmarkFile, QWidget* parent)
     : QWidget(parent)
     , ui_(std::make_unique<Ui::MainWindow>()) {
     ui_->setupUi(this);
@@ -21,6 +23,8 @@ MainWindow::MainWindow(QWidget* parent)
     ui_->编辑框1->installEventFilter(this);
     ui_->编辑框4->installEventFilter(this);
     connect(ui_->高级选择夹1, &QTabWidget::currentChanged, this, &MainWindow::OnTabChanged);
+    bookmarks_ = new BookmarkList(ui_->超级列表框1, ui_->编辑框1, ui_->编辑框4, ui_->按钮1,
+                                  bookmarkFile.empty() ? BookmarkStore() : BookmarkStore(bookmarkFile));
 }
 
 MainWindow::~MainWindow() = default;
@@ -36,6 +40,16 @@ void MainWindow::EmbedPages(QWidget* serverPage, QWidget* netToolsPage) {
     serverPage_->setGeometry(kServerPageRect);
     serverPage_->show();
     OnTabChanged(ui_->高级选择夹1->currentIndex());
+}
+
+void MainWindow::paintEvent(QPaintEvent* event) {
+    QWidget::paintEvent(event);
+    if (!painted_) {
+        painted_ = true;
+        // The bookmark file is read once the window has been drawn, so a large file does not hold back its
+        // first paint.
+        QTimer::singleShot(0, bookmarks_, &BookmarkList::Load);
+    }
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {

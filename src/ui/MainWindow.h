@@ -2,6 +2,9 @@
 
 #include <QWidget>
 #include <memory>
+#include <string>
+
+class BookmarkList;
 
 namespace Ui {
 class MainWindow;
@@ -13,7 +16,8 @@ class MainWindow : public QWidget {
     Q_OBJECT
 
 public:
-    explicit MainWindow(QWidget* parent = nullptr);
+    // `bookmarkFile` names the bookmark file; empty means websc.edb in the current directory.
+    explicit MainWindow(const std::string& bookmarkFile = {}, QWidget* parent = nullptr);
     ~MainWindow() override;
 
     // Takes both pages as borderless children and places them over their tab pages.
@@ -24,6 +28,7 @@ Q_SIGNALS:
     void AboutToBeDestroyed();
 
 protected:
+    void paintEvent(QPaintEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
@@ -33,4 +38,6 @@ private:
     std::unique_ptr<Ui::MainWindow> ui_;
     QWidget* serverPage_ = nullptr;
     QWidget* netToolsPage_ = nullptr;
+    BookmarkList* bookmarks_ = nullptr;
+    bool painted_ = false;
 };

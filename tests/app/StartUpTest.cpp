@@ -194,6 +194,9 @@ TEST_F(StartUpTest, AProgramDirectoryThatCannotBeWrittenStillGuardsItsListWithIt
     std::unique_ptr<MainWindow> window = StartUp(state);
     EXPECT_TRUE(asked);
     EXPECT_EQ(state.servers.Count(), 2u);
+    // The bookmarks, too, are kept in the user's own directory.
+    EXPECT_TRUE(QTest::qWaitFor([&] { return std::filesystem::exists(own.File("websc.edb")); }, 5000));
+    EXPECT_FALSE(std::filesystem::exists("websc.edb"));
 
     // The save goes to the user's own directory, which is read first from then on.
     window->close();

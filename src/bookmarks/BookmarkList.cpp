@@ -1,0 +1,122 @@
+#include "bookmarks/BookmarkList.h"
+
+#include "runtime/GbkQt.h"
+#include "runtime/MsgBox.h"
+#include "runtime/ShellOpen.h"
+
+#include <QAbstractButton>
+#include <QLineEdit>
+#include <QTreeWidget>
+
+namespace {
+
+constexpr int kNameRole = Qt::UserRole;
+constexpr int kAddressRole = Qt::UserRole + 1;
+
+QByteArray ToBytes(const std::string& text) {
+    return QByteArray(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+std::string FromBytes(const QVariant& value) {
+    const QByteArray bytes = value.toByteArray();
+    return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+}
+
+QTreeWidgetItem* MakeRow(const QString& name, const QString& address, const Bookmark& stored) {
+    auto* item = new QTreeWidgetItem(QStringList{name, address});
+    item->setData(0, kNameRole, ToBytes(stored.name));
+    item->setData(0, kAddressRole, ToBytes(stored.address));
+    return item;
+}
+
+void Warn(const QString& text) {
+    MsgBox::Show(text, MsgBox::DefaultCaption(), MsgBox::Buttons::Ok, MsgBox::Icon::Warning);
+}
+
+} // namespace
+
+BookmarkList::BookmarkList(QTreeWidget* list, QLineEdit* nameBox, QLineEdit* addressBox, QAbstractButton* addButton,
+                           BookmarkStore store)
+    : QObject(list)
+    , list_(list)
+    , nameBox_(nameBox)
+    , addressBox_(addressBox)
+    , store_(std::move(store)) {
+    list_->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(addButton, &QAbstractButton::clicked, this, &BookmarkList::Add);
+    connect(list_, &QTreeWidget::customContextMenuRequested, this, &BookmarkList::DeleteSelected);
+    connect(list_, &QTreeWidget::itemDoubleClicked, this, &BookmarkList::OpenSelected);
+}
+
+void BookmarkList::Load() {
+    Refill(store_.Load());
+    Q_EMIT Loaded();
+}
+
+void BookmarkList::Add() {
+    const std::optional<std::string> name = Gbk::FromQString(nameBox_->text());
+    const std::optional<std::string> address = Gbk::FromQString(addressBox_->text());
+    if (!name || !address) {
+        Warn(QStringLiteral("名称或网址中有无法保存的字符，未加入收藏。"));
+        return;
+    }
+    const std::optional<Bookmark> stored = store_.Add({*name, *address});
+    if (!stored) {
+        Warn(QStringLiteral("收藏文件无法写入，未加入收藏。"));
+        return;
+    }
+    // The row shows what was typed; a text too long for its field is seen cut only after the next start.
+    AppendRow(nameBox_->text(), addressBox_->text(), *stored);
+}
+
+void BookmarkList::DeleteSelected() {
+    if (MsgBox::Show(QStringLiteral("你是否确定删除此条数据？"), MsgBox::DefaultCaption(), MsgBox::Buttons::OkCancel,
+                     MsgBox::Icon::Warning) != MsgBox::Result::Ok) {
+        return;
+    }
+    const int row = SelectedRow();
+    if (row < 0) {
+        return;
+    }
+    const QTreeWidgetItem* item = list_->topLevelItem(row);
+    const Bookmark shown{FromBytes(item->data(0, kNameRole)), FromBytes(item->data(0, kAddressRole))};
+    switch (store_.Delete(row, shown)) {
+    case BookmarkStore::DeleteResult::Deleted:
+        delete list_->takeTopLevelItem(row);
+        break;
+    case BookmarkStore::DeleteResult::Changed:
+        Refill(store_.ReadAll());
+        Warn(QStringLiteral("收藏文件已被其他程序修改，未删除任何数据，列表已重新载入。"));
+        break;
+    case BookmarkStore::DeleteResult::Failed:
+        Warn(QStringLiteral("收藏文件无法修改，未删除此条数据。"));
+        break;
+    }
+}
+
+void BookmarkList::OpenSelected() {
+    const int row = SelectedRow();
+    // The record's own bytes: they reach the opener unchanged even where a cut split a character.
+    const std::string address = row < 0 ? std::string() : FromBytes(list_->topLevelItem(row)->data(0, kAddressRole));
+    ShellOpen(address);
+}
+
+int BookmarkList::SelectedRow() const {
+    const QList<QTreeWidgetItem*> selected = list_->selectedItems();
+    return selected.isEmpty() ? -1 : list_->indexOfTopLevelItem(selected.front());
+}
+
+void BookmarkList::AppendRow(const QString& name, const QString& address, const Bookmark& stored) {
+    list_->addTopLevelItem(MakeRow(name, address, stored));
+}
+
+void BookmarkList::Refill(const std::vector<Bookmark>& bookmarks) {
+    list_->clear();
+    // One insertion for all rows: a large file fills the list without a model update per row.
+    QList<QTreeWidgetItem*> rows;
+    rows.reserve(static_cast<qsizetype>(bookmarks.size()));
+    for (const Bookmark& bookmark : bookmarks) {
+        rows.append(MakeRow(Gbk::ToQString(bookmark.name), Gbk::ToQString(bookmark.address), bookmark));
+    }
+    list_->addTopLevelItems(rows);
+}

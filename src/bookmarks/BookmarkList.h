@@ -1,0 +1,43 @@
+#pragma once
+
+#include "bookmarks/BookmarkStore.h"
+
+#include <QObject>
+
+class QAbstractButton;
+class QLineEdit;
+class QTreeWidget;
+class QTreeWidgetItem;
+
+// The bookmark page: fills the list from the bookmark file and adds, deletes and opens bookmarks. Each row
+// keeps the bytes of the record it stands for, so a delete can make sure the row still names that record.
+class BookmarkList : public QObject {
+    Q_OBJECT
+
+public:
+    BookmarkList(QTreeWidget* list, QLineEdit* nameBox, QLineEdit* addressBox, QAbstractButton* addButton,
+                 BookmarkStore store = {});
+
+    // Fills the list from the file, writing the default file first when there is none.
+    void Load();
+    // Stores the two boxes' contents as a new bookmark and shows it as the last row.
+    void Add();
+    // Asks, then deletes the selected bookmark from the file and the list.
+    void DeleteSelected();
+    // Hands the selected bookmark's address to the desktop.
+    void OpenSelected();
+
+Q_SIGNALS:
+    // The list has been filled from the file.
+    void Loaded();
+
+private:
+    int SelectedRow() const;
+    void AppendRow(const QString& name, const QString& address, const Bookmark& stored);
+    void Refill(const std::vector<Bookmark>& bookmarks);
+
+    QTreeWidget* list_;
+    QLineEdit* nameBox_;
+    QLineEdit* addressBox_;
+    BookmarkStore store_;
+};

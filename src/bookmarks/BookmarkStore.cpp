@@ -1,0 +1,131 @@
+#include "bookmarks/BookmarkStore.h"
+
+#include "bookmarks/DefaultBookmarkImage.h"
+#include "bookmarks/recorddb/RecordDb.h"
+#include "runtime/FatalError.h"
+#include "runtime/Gbk.h"
+#include "runtime/NewFile.h"
+
+#include <chrono>
+#include <filesystem>
+#include <thread>
+
+namespace {
+
+const std::string kNameField = Gbk::FromUtf8("名称");
+const std::string kAddressField = Gbk::FromUtf8("网址");
+
+constexpr int kTypeMismatchCode = 5;
+// Another instance of the program may hold a lock on the file for a moment; waiting this long for it keeps
+// its adds and deletes from failing ours.
+constexpr int kLockWaitMs = 2000;
+// Lets a file that another instance is just creating settle before it is read.
+constexpr auto kSettleTime = std::chrono::milliseconds(100);
+
+// Sets the lock wait for one operation and puts the previous one back.
+class LockWait {
+public:
+    LockWait()
+        : previous_(RecordDb::LockWaitMs()) {
+        RecordDb::SetLockWaitMs(kLockWaitMs);
+    }
+    ~LockWait() { RecordDb::SetLockWaitMs(previous_); }
+    LockWait(const LockWait&) = delete;
+    LockWait& operator=(const LockWait&) = delete;
+
+private:
+    int previous_;
+};
+
+// The named field of the current record, which must be a text; anything else ends the program.
+std::string ReadText(const std::string& field) {
+    RecordDb::Value value = RecordDb::ReadField(field);
+    auto* text = std::get_if<std::string>(&value);
+    if (text == nullptr) {
+        FatalError(kTypeMismatchCode, Gbk::FromUtf8("数据或数组类型不匹配"));
+    }
+    return std::move(*text);
+}
+
+Bookmark ReadCurrent() {
+    Bookmark bookmark;
+    bookmark.name = ReadText(kNameField);
+    bookmark.address = ReadText(kAddressField);
+    return bookmark;
+}
+
+} // namespace
+
+std::string BookmarkFilePath() {
+    std::error_code failed;
+    const std::filesystem::path directory = std::filesystem::current_path(failed);
+    return (failed ? std::string(".") : directory.string()) + "/" + kBookmarkFileName;
+}
+
+BookmarkStore::BookmarkStore(std::string path)
+    : path_(std::move(path)) {}
+
+std::string BookmarkStore::Path() const {
+    return path_ ? *path_ : BookmarkFilePath();
+}
+
+std::vector<Bookmark> BookmarkStore::Load() const {
+    const std::string path = Path();
+    std::error_code ignored;
+    if (!std::filesystem::exists(path, ignored)) {
+        // A failure shows as an empty list, like any file that cannot be read.
+        CreateNewFile(path, DefaultBookmarkImage(), 0644);
+    }
+    std::this_thread::sleep_for(kSettleTime);
+    return ReadAll();
+}
+
+std::vector<Bookmark> BookmarkStore::ReadAll() const {
+    const std::string path = Path();
+    const LockWait wait;
+    std::vector<Bookmark> bookmarks;
+    if (!RecordDb::Open(path)) {
+        return bookmarks;
+    }
+    const int count = RecordDb::RecordCount();
+    bookmarks.reserve(static_cast<std::size_t>(count));
+    for (int i = 0; i < count; ++i) {
+        bookmarks.push_back(ReadCurrent());
+        RecordDb::Skip(1);
+    }
+    RecordDb::Close(path);
+    return bookmarks;
+}
+
+std::optional<Bookmark> BookmarkStore::Add(const Bookmark& bookmark) const {
+    const LockWait wait;
+    if (!RecordDb::Open(Path())) {
+        return std::nullopt;
+    }
+    std::optional<Bookmark> stored;
+    if (RecordDb::AppendBlank()) {
+        if (RecordDb::WriteField(kNameField, bookmark.name) && RecordDb::WriteField(kAddressField, bookmark.address)) {
+            // Read back, so the caller knows exactly what a later delete will find there.
+            stored = ReadCurrent();
+        } else if (RecordDb::MarkDeleted()) {
+            // A blank record would show as an empty row after the next start.
+            RecordDb::Pack();
+        }
+    }
+    RecordDb::CloseAll();
+    return stored;
+}
+
+BookmarkStore::DeleteResult BookmarkStore::Delete(int index, const Bookmark& expected) const {
+    const LockWait wait;
+    if (!RecordDb::Open(Path())) {
+        return DeleteResult::Failed;
+    }
+    // GoTo holds a number past the end to the last record, so the count is checked first.
+    DeleteResult result = DeleteResult::Changed;
+    if (index >= 0 && index < RecordDb::RecordCount() && RecordDb::GoTo(index + 1) && ReadCurrent() == expected) {
+        result = RecordDb::MarkDeleted() && RecordDb::Pack() ? DeleteResult::Deleted : DeleteResult::Failed;
+    }
+    RecordDb::CloseAll();
+    return result;
+}

@@ -1,0 +1,100 @@
+#include "bookmarks/BookmarkStore.h"
+#include "bookmarks/recorddb/RecordDb.h"
+#include "recorddb/TableImage.h"
+#include "runtime/Files.h"
+#include "runtime/Gbk.h"
+#include "support/TempDir.h"
+
+#include <filesystem>
+#include <gtest/gtest.h>
+
+namespace {
+
+class BookmarkStoreTest : public ::testing::Test {
+protected:
+    void TearDown() override { RecordDb::CloseAll(); }
+
+    // A bookmark file holding `count` bookmarks "n<i>" / "a<i>".
+    void PutBookmarks(int count) {
+        WriteTestFile(path_, BookmarkTable().Build());
+        for (int i = 0; i < count; ++i) {
+            ASSERT_TRUE(store_.Add(Numbered(i)).has_value());
+        }
+    }
+    static Bookmark Numbered(int i) { return {"n" + std::to_string(i), "a" + std::to_string(i)}; }
+    Bytes FileBytes() const { return ReadWholeFile(path_); }
+
+    TempDir dir_{true};
+    std::string path_ = dir_.File("websc.edb");
+    BookmarkStore store_;
+};
+
+TEST_F(BookmarkStoreTest, PathIsTheWorkingDirectorysWebscEdb) {
+    EXPECT_EQ(BookmarkFilePath(), std::filesystem::current_path().string() + "/websc.edb");
+    EXPECT_EQ(store_.Path(), path_);
+    EXPECT_EQ(BookmarkStore("/x/y.edb").Path(), "/x/y.edb");
+}
+
+TEST_F(BookmarkStoreTest, AddsAppendInFileOrderAndLongTextsAreCutToTheirFields) {
+    PutBookmarks(2);
+    // 300 two-byte characters: the cut at 500 bytes falls between characters.
+    std::string longName;
+    for (int i = 0; i < 300; ++i) {
+        longName += Gbk::FromUtf8("名");
+    }
+    const std::string longAddress(700, 'x');
+    const std::optional<Bookmark> stored = store_.Add({longName, longAddress});
+    ASSERT_TRUE(stored.has_value());
+    EXPECT_EQ(stored->name, longName.substr(0, 500));
+    EXPECT_EQ(stored->address, longAddress.substr(0, 512));
+    EXPECT_EQ(store_.ReadAll(), (std::vector<Bookmark>{Numbered(0), Numbered(1), *stored}));
+    EXPECT_EQ(FileBytes().size(), 260u + 3 * 1016);
+}
+
+TEST_F(BookmarkStoreTest, DeleteRemovesOnlyAMatchingRecordAndPacksAtOnce) {
+    PutBookmarks(4);
+    EXPECT_EQ(store_.Delete(1, Numbered(1)), BookmarkStore::DeleteResult::Deleted);
+    EXPECT_EQ(store_.ReadAll(), (std::vector<Bookmark>{Numbered(0), Numbered(2), Numbered(3)}));
+    EXPECT_EQ(FileBytes().size(), 260u + 3 * 1016);
+
+    // A row that no longer names its record: another bookmark there, a changed address, or a record gone
+    // (GoTo would settle on the last record instead).
+    const Bytes before = FileBytes();
+    EXPECT_EQ(store_.Delete(1, Numbered(1)), BookmarkStore::DeleteResult::Changed);
+    EXPECT_EQ(store_.Delete(1, {"n2", "a1"}), BookmarkStore::DeleteResult::Changed);
+    EXPECT_EQ(store_.Delete(3, Numbered(3)), BookmarkStore::DeleteResult::Changed);
+    EXPECT_EQ(store_.Delete(-1, Numbered(0)), BookmarkStore::DeleteResult::Changed);
+    EXPECT_EQ(FileBytes(), before);
+
+    EXPECT_EQ(store_.Delete(2, Numbered(3)), BookmarkStore::DeleteResult::Deleted);
+    EXPECT_EQ(store_.Delete(0, Numbered(0)), BookmarkStore::DeleteResult::Deleted);
+    EXPECT_EQ(store_.ReadAll(), std::vector<Bookmark>{Numbered(2)});
+    EXPECT_EQ(store_.Delete(0, Numbered(2)), BookmarkStore::DeleteResult::Deleted);
+    const Bytes empty = FileBytes();
+    EXPECT_EQ(empty.size(), 260u);
+    EXPECT_EQ(ReadI32(empty, 16), 0);
+    EXPECT_EQ(ReadI32(empty, 20), 1 + 4) << "ids are not given out again";
+}
+
+TEST_F(BookmarkStoreTest, FailuresAreReportedAndLeaveTheFileAsItWas) {
+    // Neither add nor delete creates a missing file.
+    EXPECT_FALSE(store_.Add(Numbered(0)).has_value());
+    EXPECT_EQ(store_.Delete(0, Numbered(0)), BookmarkStore::DeleteResult::Failed);
+    EXPECT_FALSE(std::filesystem::exists(path_));
+
+    WriteTestFile(path_, BytesFromText("not a database"));
+    EXPECT_FALSE(store_.Add(Numbered(0)).has_value());
+    EXPECT_EQ(TextFromBytes(FileBytes()), "not a database");
+
+    // A table whose name field takes numbers: the half-written record is taken out again.
+    TableImage numbers = BookmarkTable();
+    numbers.fields[0].type = 3;
+    numbers.AddRecord(1);
+    WriteTestFile(path_, numbers.Build());
+    EXPECT_FALSE(store_.Add(Numbered(0)).has_value());
+    const Bytes after = FileBytes();
+    EXPECT_EQ(after.size(), 260u + 1016);
+    EXPECT_EQ(ReadI32(after, 16), 1);
+}
+
+} // namespace
