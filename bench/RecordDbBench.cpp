@@ -74,7 +74,10 @@ void WalkThroughEngine(benchmark::State& state) {
         return;
     }
     for (auto _ : state) {
-        RecordDb::GoTo(1);
+        if (!RecordDb::GoTo(1)) {
+            state.SkipWithError("no first record");
+            break;
+        }
         const int count = RecordDb::RecordCount();
         for (int i = 0; i < count; ++i) {
             benchmark::DoNotOptimize(RecordDb::ReadField(kName));
@@ -141,13 +144,16 @@ void AppendAndWrite(benchmark::State& state) {
         state.PauseTiming();
         const std::string path = WriteTable(0);
         state.ResumeTiming();
-        RecordDb::Open(path);
-        for (int i = 0; i < kRecords; ++i) {
-            RecordDb::AppendBlank();
-            RecordDb::WriteField(kName, Gbk::FromUtf8("百度"));
-            RecordDb::WriteField(kAddress, std::string("https://www.baidu.com/"));
+        bool stored = RecordDb::Open(path);
+        for (int i = 0; stored && i < kRecords; ++i) {
+            stored = RecordDb::AppendBlank() && RecordDb::WriteField(kName, Gbk::FromUtf8("百度")) &&
+                     RecordDb::WriteField(kAddress, std::string("https://www.baidu.com/"));
         }
         RecordDb::CloseAll();
+        if (!stored) {
+            state.SkipWithError("append failed");
+            break;
+        }
     }
     state.SetItemsProcessed(state.iterations() * kRecords);
 }
@@ -157,7 +163,10 @@ void PackFirstDeleted(benchmark::State& state) {
     for (auto _ : state) {
         state.PauseTiming();
         const std::string path = WriteTable(kRecords, 1);
-        RecordDb::Open(path);
+        if (!RecordDb::Open(path)) {
+            state.SkipWithError("open failed");
+            break;
+        }
         state.ResumeTiming();
         if (!RecordDb::Pack()) {
             state.SkipWithError("pack failed");

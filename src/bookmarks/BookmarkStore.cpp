@@ -108,8 +108,9 @@ std::optional<Bookmark> BookmarkStore::Add(const Bookmark& bookmark) const {
             // Read back, so the caller knows exactly what a later delete will find there.
             stored = ReadCurrent();
         } else if (RecordDb::MarkDeleted()) {
-            // A blank record would show as an empty row after the next start.
-            RecordDb::Pack();
+            // A blank record would show as an empty row after the next start. The add has failed either way,
+            // so a failing pack here has nothing more to report.
+            static_cast<void>(RecordDb::Pack());
         }
     }
     RecordDb::CloseAll();
