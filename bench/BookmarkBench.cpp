@@ -35,7 +35,9 @@ const Bytes& FullImage() {
         }
         std::atexit(RemoveScratchDirectory);
         const BookmarkStore store(std::string(scratchDirectory) + "/websc.edb");
-        ReplaceFileAtomically(store.Path(), DefaultBookmarkImage(), 0644);
+        if (!ReplaceFileAtomically(store.Path(), DefaultBookmarkImage(), 0644)) {
+            std::abort(); // nothing to measure without the file
+        }
         if (store.Delete(0, store.ReadAll().at(0)) != BookmarkStore::DeleteResult::Deleted) {
             std::abort();
         }

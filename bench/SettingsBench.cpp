@@ -19,7 +19,10 @@ std::vector<ServerEntry> ManyEntries(int count) {
 }
 
 void LoadAndParse1000(benchmark::State& state) {
-    SaveSettings(ManyEntries(1000), ConnectionOptions{true, false}, "secret", "bench-ms.ini");
+    if (!SaveSettings(ManyEntries(1000), ConnectionOptions{true, false}, "secret", "bench-ms.ini")) {
+        state.SkipWithError("could not write the settings file");
+        return;
+    }
     for (auto _ : state) {
         const Bytes settings = LoadSettings("bench-ms.ini");
         ServerList servers;

@@ -84,7 +84,9 @@ int Child(int argc, char** argv, long long startNs, int expectedRows) {
 
 void WriteFullDirectory(const std::string& directory) {
     const BookmarkStore store(directory + "/websc.edb");
-    ReplaceFileAtomically(store.Path(), DefaultBookmarkImage(), 0644);
+    if (!ReplaceFileAtomically(store.Path(), DefaultBookmarkImage(), 0644)) {
+        std::abort(); // nothing to measure without the file
+    }
     for (int i = 1; i < kBookmarks; ++i) {
         store.Add({Gbk::FromUtf8("网站") + std::to_string(i), "https://127.0.0.1/page/" + std::to_string(i)});
     }
@@ -94,7 +96,10 @@ void WriteFullDirectory(const std::string& directory) {
         settings += "127.0.0.1|" + std::to_string(1 + i % 1000) + "|admin|pw|server " + std::to_string(i) + "\r\n";
     }
     settings += "#admin:0\r\n#Start:1\r\n#LoadinPass:<>\r\n";
-    ReplaceFileAtomically(directory + "/" + kSettingsFileName, Rc4Crypt(BytesFromText(settings), kSettingsKey), 0600);
+    if (!ReplaceFileAtomically(directory + "/" + kSettingsFileName, Rc4Crypt(BytesFromText(settings), kSettingsKey),
+                               0600)) {
+        std::abort(); // nothing to measure without the file
+    }
 }
 
 struct Run {
@@ -175,7 +180,9 @@ int main(int argc, char** argv) {
                 std::filesystem::copy_file(full + "/ms.ini", directory + "/ms.ini");
             }
             if (scenario.bookmarks) {
-                ReplaceFileAtomically(directory + "/websc.edb", fullBookmarks, 0644);
+                if (!ReplaceFileAtomically(directory + "/websc.edb", fullBookmarks, 0644)) {
+                    std::abort(); // nothing to measure without the file
+                }
             }
             Run run{};
             if (!StartOnce(self, directory, scenario.bookmarks ? kBookmarks : 1, run)) {

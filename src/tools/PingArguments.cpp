@@ -86,7 +86,7 @@ private:
                 Add("-I", *value);
             }
         } else if (name == "4" || name == "6") {
-            result_.arguments.push_back("-" + std::string(name));
+            result_.arguments.push_back(name == "4" ? "-4" : "-6");
         } else if (name == "r" || name == "s") {
             if (NumberValue(word)) {
                 Unsupported(word);
