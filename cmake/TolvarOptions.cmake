@@ -37,11 +37,8 @@ if(TOLVAR_FUZZ)
     target_link_options(tolvar_options INTERFACE -fsanitize=address,undefined)
 endif()
 
-set(TOLVAR_TEST_ENV
-    QT_QPA_PLATFORM=offscreen
-    "LSAN_OPTIONS=suppressions=${CMAKE_SOURCE_DIR}/tests/lsan.supp:print_suppressions=0"
-    "ASAN_OPTIONS=detect_leaks=1:abort_on_error=0"
-    "UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1")
+# Only the platform goes through the environment; the sanitizers' defaults are linked into the test programs.
+set(TOLVAR_TEST_ENV QT_QPA_PLATFORM=offscreen)
 
 # tolvar_test(<name> SOURCES <files...> [GUI] [LABELS <labels...>])
 # One GoogleTest program; GUI tests link the windows and Qt Test and run on the offscreen platform.
@@ -57,6 +54,7 @@ function(tolvar_test name)
     else()
         target_link_libraries(${name} PRIVATE tolvar_core GTest::gtest_main)
     endif()
+    target_link_libraries(${name} PRIVATE tolvar_sanitizerdefaults)
     gtest_discover_tests(${name}
         DISCOVERY_MODE PRE_TEST
         PROPERTIES ENVIRONMENT "${TOLVAR_TEST_ENV}" LABELS "${ARG_LABELS}")
