@@ -7,15 +7,15 @@
 MarkedPage::MarkedPage(std::string_view text)
     : text_(text) {}
 
-bool MarkedPage::StartsCharacter(std::size_t pos) const {
-    if (pos >= walked_) {
-        starts_.resize(pos + 2 > text_.size() ? text_.size() + 1 : pos + 2, false);
-        while (walked_ <= pos) {
-            starts_[walked_] = true;
-            walked_ += Gbk::CharLength(text_, walked_);
-        }
+bool MarkedPage::StartsCharacter(std::size_t pos, std::size_t boundary) const {
+    // A byte below 0x80 always ends a character, whether it stands alone or closes a pair, so characters start
+    // right after it; from there the bytes of 0x80 or more before `pos` pair up, and `pos` starts a character
+    // when there is an even number of them.
+    std::size_t high = 0;
+    while (pos - high > boundary && static_cast<unsigned char>(text_[pos - high - 1]) >= 0x80) {
+        ++high;
     }
-    return starts_[pos];
+    return high % 2 == 0;
 }
 
 std::size_t MarkedPage::Find(std::string_view pattern, std::size_t from, std::size_t to) const {
@@ -26,15 +26,19 @@ std::size_t MarkedPage::Find(std::string_view pattern, std::size_t from, std::si
         return Gbk::npos;
     }
     const char* begin = text_.data();
+    // A known character start at or before the next hit; looking back never passes it, so a page crafted to
+    // hit on every second byte still costs one pass.
+    std::size_t known = from;
     for (std::size_t at = from; to - at >= pattern.size();) {
         const void* hit = memmem(begin + at, to - at, pattern.data(), pattern.size());
         if (hit == nullptr) {
             return Gbk::npos;
         }
         const auto pos = static_cast<std::size_t>(static_cast<const char*>(hit) - begin);
-        if (StartsCharacter(pos)) {
+        if (StartsCharacter(pos, known)) {
             return pos;
         }
+        known = pos + 1; // the hit is a second byte, so a character starts right after it
         at = pos + 1;
     }
     return Gbk::npos;

@@ -3,11 +3,10 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
-#include <vector>
 
-// A fetched page, searched for many marker pairs in a row. It remembers which bytes start a GBK character, so
-// each search is one fast byte search plus a table look-up instead of a walk from the start of the page.
-// It keeps a view of the text, which must outlive it; not safe for use from two threads at once.
+// A fetched page, searched for marker pairs. Each search is one fast byte search; whether a hit starts a GBK
+// character is settled by looking back from it, not by walking from the start of the page. It keeps a view of
+// the text, which must outlive it.
 class MarkedPage {
 public:
     explicit MarkedPage(std::string_view text);
@@ -23,12 +22,9 @@ public:
     std::size_t Find(std::string_view pattern, std::size_t from, std::size_t to) const;
 
 private:
-    bool StartsCharacter(std::size_t pos) const;
+    bool StartsCharacter(std::size_t pos, std::size_t boundary) const;
 
     std::string_view text_;
-    // Character starts of text_[0, walked_), filled as far as the searches have needed.
-    mutable std::vector<bool> starts_;
-    mutable std::size_t walked_ = 0;
 };
 
 // One extraction over `source`, for callers that need a single value.

@@ -57,6 +57,18 @@ TEST(MarkedPageTest, NeverMatchesOnTheSecondByteOfACharacter) {
     EXPECT_EQ(page.Find("]", 7, 100), 9u);
 }
 
+TEST(MarkedPageTest, MarkersStraddlingEveryCharacterAreSkipped) {
+    // "中" is D6 D0 in GBK; the opening marker D0 D6 occurs between every two characters but never starts one,
+    // until the real one at the end.
+    std::string text;
+    for (int i = 0; i < 50000; ++i) {
+        text += "\xD6\xD0";
+    }
+    text += "a\xD0\xD6value]";
+    EXPECT_EQ(ExtractBetweenMarkers(text, "\xD0\xD6", "]"), "value");
+    EXPECT_EQ(ExtractBetweenMarkers(text.substr(0, 100000) + "]", "\xD0\xD6", "]"), "");
+}
+
 TEST(IpLookupTest, ResultLineGivesAddressAndLocation) {
     const std::string location = Gbk::FromUtf8("澳大利亚 APNIC");
     const IpLookup::LookupAnswer answer =
