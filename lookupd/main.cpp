@@ -107,6 +107,7 @@ std::optional<std::uint32_t> AddressOf(const std::string& query, bool resolveNam
 MHD_Result Answer(void* context, MHD_Connection* connection, const char* url, const char* method, const char*,
                   const char*, std::size_t* uploadSize, void** requestState) {
     const auto& service = *static_cast<const Service*>(context);
+    const bool firstCall = *requestState == nullptr;
     *requestState = connection;
     if (std::strcmp(method, MHD_HTTP_METHOD_GET) != 0 && std::strcmp(method, MHD_HTTP_METHOD_HEAD) != 0) {
         return Reply(connection, MHD_HTTP_METHOD_NOT_ALLOWED, "method not allowed\n");
@@ -117,6 +118,11 @@ MHD_Result Answer(void* context, MHD_Connection* connection, const char* url, co
         MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_TRANSFER_ENCODING) != nullptr) {
         *uploadSize = 0;
         return Reply(connection, MHD_HTTP_BAD_REQUEST, "a lookup has no body\n");
+    }
+    if (firstCall) {
+        // Answering before the request is complete would make the library close the connection afterwards;
+        // the second call comes once the head is through, and keeps the connection for the next request.
+        return MHD_YES;
     }
     if (std::strcmp(url, "/") != 0) {
         return Reply(connection, MHD_HTTP_NOT_FOUND, "not found\n");
