@@ -125,6 +125,16 @@ TEST(NetToolsPageLookupTest, SendsTheBoxAsTypedAndShowsTheReportedValues) {
     EXPECT_EQ(c.foundLocation->text(), QStringLiteral("测试网络 /?IP=198.51.100.1"));
 }
 
+TEST(NetToolsPageLookupTest, AddressCaptionShowsWholeDespiteStartingLeftOfItsGroup) {
+    LookupAt at("http://127.0.0.1:1/");
+    NetToolsPage page;
+    auto* caption = page.findChild<QLabel*>(QStringLiteral("透明标签5"));
+    EXPECT_EQ(caption->x(), -25);
+    EXPECT_TRUE(caption->alignment() & Qt::AlignRight);
+    // Only the part right of the group box's edge is seen; the text must fit there.
+    EXPECT_LE(caption->fontMetrics().horizontalAdvance(caption->text()), caption->x() + caption->width());
+}
+
 TEST(NetToolsPageLookupTest, AStalledServiceNeitherFreezesTheWindowNorAllowsASecondLookup) {
     LoopbackHttpServer server([](int, const std::string&, const std::atomic<bool>& stopping) {
         while (!stopping) {
