@@ -8,12 +8,12 @@
 
 namespace {
 
+constexpr int kCancelCheckMillis = 50;
 constexpr const char* kUserAgent = "Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.0)";
 
 struct Transfer {
     Bytes body;
     std::size_t maxBody;
-    const std::atomic<bool>* cancel;
 };
 
 std::size_t KeepBody(char* data, std::size_t size, std::size_t count, void* user) {
@@ -26,11 +26,6 @@ std::size_t KeepBody(char* data, std::size_t size, std::size_t count, void* user
     return kept;
 }
 
-int CheckCancel(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
-    const auto* transfer = static_cast<Transfer*>(user);
-    return transfer->cancel != nullptr && transfer->cancel->load() ? 1 : 0;
-}
-
 void InitialiseOnce() {
     static std::once_flag once;
     std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
@@ -38,6 +33,9 @@ void InitialiseOnce() {
 
 struct CurlDeleter {
     void operator()(CURL* curl) const { curl_easy_cleanup(curl); }
+};
+struct MultiDeleter {
+    void operator()(CURLM* multi) const { curl_multi_cleanup(multi); }
 };
 struct HeaderListDeleter {
     void operator()(curl_slist* list) const { curl_slist_free_all(list); }
@@ -72,7 +70,7 @@ Bytes HttpGet(std::string_view address, const HttpLimits& limits, const std::ato
     if (!curl) {
         return {};
     }
-    Transfer transfer{{}, limits.maxBody, cancel};
+    Transfer transfer{{}, limits.maxBody};
     const std::string url = RequestAddress(address);
     std::unique_ptr<curl_slist, HeaderListDeleter> headers(curl_slist_append(nullptr, "Accept: */*"));
     // Ask any cache on the way for a fresh answer; curl keeps no cache of its own.
@@ -94,9 +92,22 @@ Bytes HttpGet(std::string_view address, const HttpLimits& limits, const std::ato
     curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, KeepBody);
     curl_easy_setopt(c, CURLOPT_WRITEDATA, &transfer);
-    curl_easy_setopt(c, CURLOPT_NOPROGRESS, 0L);
-    curl_easy_setopt(c, CURLOPT_XFERINFOFUNCTION, CheckCancel);
-    curl_easy_setopt(c, CURLOPT_XFERINFODATA, &transfer);
-    curl_easy_perform(c);
+
+    // Driven step by step rather than by curl_easy_perform, so a cancel is seen within one short wait even
+    // while the connection attempt hangs.
+    const std::unique_ptr<CURLM, MultiDeleter> multi(curl_multi_init());
+    if (!multi || curl_multi_add_handle(multi.get(), c) != CURLM_OK) {
+        return {};
+    }
+    int running = 1;
+    while (running != 0 && (cancel == nullptr || !cancel->load())) {
+        if (curl_multi_perform(multi.get(), &running) != CURLM_OK) {
+            break;
+        }
+        if (running != 0) {
+            curl_multi_poll(multi.get(), nullptr, 0, kCancelCheckMillis, nullptr);
+        }
+    }
+    curl_multi_remove_handle(multi.get(), c);
     return std::move(transfer.body);
 }
