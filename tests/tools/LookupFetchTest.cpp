@@ -36,9 +36,11 @@ TEST(LookupFetchTest, SendsTheRequestAsTypedWithBlanksEscapedAndHashCut) {
     EXPECT_EQ(answer.location, Gbk::FromUtf8("美国"));
     Fetch(IpLookup::QueryAddress(server.Url(), "10.0.0.1#anchor -t"));
     Fetch(IpLookup::QueryAddress(server.Url(), " x+y%41"));
+    Fetch(IpLookup::QueryAddress(server.Url(), Gbk::FromUtf8("中国.cn")));
 
     const std::vector<std::string> targets = server.Targets();
-    ASSERT_EQ(targets.size(), 3u);
+    ASSERT_EQ(targets.size(), 4u);
+    EXPECT_EQ(targets[3], "/?IP=" + Gbk::FromUtf8("中国.cn"));
     EXPECT_EQ(targets[0], "/?IP=8.8.8.8%20-t");
     EXPECT_EQ(targets[1], "/?IP=10.0.0.1");
     EXPECT_EQ(targets[2], "/?IP=%20x+y%41");
