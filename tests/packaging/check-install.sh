@@ -40,8 +40,8 @@ for size in 32 48 128 256; do
 done
 if [[ -n "${LOOKUPD:-}" ]] && command -v systemd-analyze > /dev/null; then
     # The unit names the installed program by its final path; check it against the staged one.
-    sed "s|/usr/bin/tolvar-lookupd|$stage/usr/bin/tolvar-lookupd|" "$stage/usr/lib/systemd/system/tolvar-lookupd.service" \
-        > "$lists/tolvar-lookupd.service"
+    sed "s|^ExecStart=[^ ]*/tolvar-lookupd|ExecStart=$stage/usr/bin/tolvar-lookupd|" \
+        "$stage/usr/lib/systemd/system/tolvar-lookupd.service" > "$lists/tolvar-lookupd.service"
     SYSTEMD_LOG_LEVEL=warning systemd-analyze verify --man=no "$lists/tolvar-lookupd.service"
 fi
 [[ $(zcat "$stage/usr/share/man/man1/tolvar.1.gz") == *".TH TOLVAR"* ]]

@@ -7,6 +7,10 @@
 
 int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
+    // Pages that fetch the lookup page on their own ask a closed loopback port unless a test names a server.
+    if (!qEnvironmentVariableIsSet("TOLVAR_LOOKUP_URL")) {
+        qputenv("TOLVAR_LOOKUP_URL", "http://127.0.0.1:1/");
+    }
     QApplication app(argc, argv);
     ConfigureApplication();
     ::testing::InitGoogleTest(&argc, argv);
