@@ -40,10 +40,12 @@ endif()
 # Only the platform goes through the environment; the sanitizers' defaults are linked into the test programs.
 set(TOLVAR_TEST_ENV QT_QPA_PLATFORM=offscreen)
 
-# tolvar_test(<name> SOURCES <files...> [GUI] [LABELS <labels...>])
-# One GoogleTest program; GUI tests link the windows and Qt Test and run on the offscreen platform.
+# tolvar_test(<name> SOURCES <files...> [GUI] [LIBRARIES <targets...>] [NEEDS <programs...>] [LABELS <labels...>])
+# One GoogleTest program; GUI tests link the windows and Qt Test and run on the offscreen platform. Each program
+# it NEEDS is built first, and its path reaches the test as a define named after it (tolvar-lookupd:
+# TOLVAR_LOOKUPD).
 function(tolvar_test name)
-    cmake_parse_arguments(ARG "GUI" "" "SOURCES;LABELS" ${ARGN})
+    cmake_parse_arguments(ARG "GUI" "" "SOURCES;LIBRARIES;NEEDS;LABELS" ${ARGN})
     if(ARG_GUI AND NOT TARGET tolvar_gui)
         return() # a build without the windows still tests the core
     endif()
@@ -54,7 +56,13 @@ function(tolvar_test name)
     else()
         target_link_libraries(${name} PRIVATE tolvar_core GTest::gtest_main)
     endif()
-    target_link_libraries(${name} PRIVATE tolvar_sanitizerdefaults)
+    target_link_libraries(${name} PRIVATE tolvar_sanitizerdefaults ${ARG_LIBRARIES})
+    foreach(program ${ARG_NEEDS})
+        string(TOUPPER "${program}" define)
+        string(MAKE_C_IDENTIFIER "${define}" define)
+        target_compile_definitions(${name} PRIVATE ${define}="$<TARGET_FILE:${program}>")
+        add_dependencies(${name} ${program})
+    endforeach()
     gtest_discover_tests(${name}
         DISCOVERY_MODE PRE_TEST
         PROPERTIES ENVIRONMENT "${TOLVAR_TEST_ENV}" LABELS "${ARG_LABELS}")
