@@ -1,5 +1,6 @@
 #include "runtime/DataProtection.h"
 
+#include "runtime/Files.h"
 #include "runtime/ProgramDirectory.h"
 
 #include <algorithm>
@@ -31,36 +32,6 @@ private:
     std::array<unsigned char, crypto_secretbox_KEYBYTES> bytes_{};
 };
 
-bool ReadExactly(int fd, unsigned char* data, std::size_t size) {
-    while (size > 0) {
-        const ssize_t got = ::read(fd, data, size);
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got <= 0) {
-            return false;
-        }
-        data += got;
-        size -= static_cast<std::size_t>(got);
-    }
-    return true;
-}
-
-bool WriteExactly(int fd, const unsigned char* data, std::size_t size) {
-    while (size > 0) {
-        const ssize_t written = ::write(fd, data, size);
-        if (written < 0 && errno == EINTR) {
-            continue;
-        }
-        if (written <= 0) {
-            return false;
-        }
-        data += written;
-        size -= static_cast<std::size_t>(written);
-    }
-    return true;
-}
-
 enum class LoadResult { Loaded, Missing, Unusable };
 
 // A key file that someone else owns or could read is not a secret any more, so it is refused, not used.
@@ -88,7 +59,7 @@ bool CreateKey(const std::string& path) {
     if (fd < 0) {
         return false;
     }
-    const bool written = ::fchmod(fd, 0600) == 0 && WriteExactly(fd, key.Data(), key.Size()) && ::fsync(fd) == 0;
+    const bool written = ::fchmod(fd, 0600) == 0 && WriteAll(fd, key.Data(), key.Size()) && ::fsync(fd) == 0;
     const bool closed = ::close(fd) == 0;
     const bool linked = written && closed && (::link(temporary.c_str(), path.c_str()) == 0 || errno == EEXIST);
     ::unlink(temporary.c_str());

@@ -1,5 +1,7 @@
 #include "runtime/DetachedProcess.h"
 
+#include "runtime/Files.h"
+
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -91,17 +93,8 @@ bool StartDetached(const std::string& program, const std::vector<std::string>& a
         return false;
     }
     ::fcntl(inputPipe[1], F_SETFL, O_NONBLOCK);
-    std::size_t written = 0;
-    while (written < input.size()) {
-        const ssize_t n = ::write(inputPipe[1], input.data() + written, input.size() - written);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            break;
-        }
-        written += static_cast<std::size_t>(n);
-    }
+    // What does not fit is cut short; the client then sees its input end early.
+    static_cast<void>(WriteAll(inputPipe[1], input.data(), input.size()));
     ::close(inputPipe[1]);
 
     // The client reports a failed exec through this pipe; a successful exec closes it unwritten.

@@ -20,6 +20,10 @@ struct FileRead {
     Bytes bytes;
 };
 
+// Writes or reads all `size` bytes, going on after interrupted calls; false on an error or an early end.
+[[nodiscard]] bool WriteAll(int fd, const void* data, std::size_t size);
+[[nodiscard]] bool ReadExactly(int fd, void* data, std::size_t size);
+
 // Reads a whole regular file without ever blocking on the open (a FIFO under the name is refused).
 [[nodiscard]] FileRead ReadFile(const std::string& path, std::size_t limit = kReadLimit);
 

@@ -1,5 +1,7 @@
 #include "runtime/NewFile.h"
 
+#include "runtime/Files.h"
+
 #include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
@@ -8,24 +10,9 @@
 
 namespace {
 
-bool WriteAll(int fd, const Bytes& data) {
-    std::size_t done = 0;
-    while (done < data.size()) {
-        const ssize_t written = ::write(fd, data.data() + done, data.size() - done);
-        if (written < 0 && errno == EINTR) {
-            continue;
-        }
-        if (written <= 0) {
-            return false;
-        }
-        done += static_cast<std::size_t>(written);
-    }
-    return true;
-}
-
 // Writes, flushes and closes `fd`, which `path` names; the file is removed when any of it failed.
 bool Finish(int fd, const std::string& path, const Bytes& data, mode_t mode) {
-    const bool written = WriteAll(fd, data) && ::fchmod(fd, mode) == 0 && ::fsync(fd) == 0;
+    const bool written = WriteAll(fd, data.data(), data.size()) && ::fchmod(fd, mode) == 0 && ::fsync(fd) == 0;
     if (::close(fd) != 0 || !written) {
         ::unlink(path.c_str());
         return false;

@@ -1,5 +1,7 @@
 #include "runtime/TemporaryFiles.h"
 
+#include "runtime/Files.h"
+
 #include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
@@ -19,15 +21,6 @@ NewFileResult WriteNewFile(const std::string& path, std::string_view data) {
     if (fd < 0) {
         return errno == EEXIST ? NewFileResult::Exists : NewFileResult::Failed;
     }
-    bool ok = true;
-    while (ok && !data.empty()) {
-        const ssize_t n = ::write(fd, data.data(), data.size());
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        ok = n > 0;
-        data.remove_prefix(ok ? static_cast<std::size_t>(n) : 0);
-    }
-    ok = ok && ::fsync(fd) == 0;
+    const bool ok = WriteAll(fd, data.data(), data.size()) && ::fsync(fd) == 0;
     return ::close(fd) == 0 && ok ? NewFileResult::Written : NewFileResult::Failed;
 }
