@@ -38,7 +38,9 @@ void CloseQuietly(int fd) {
     sigset_t none;
     sigemptyset(&none);
     ::sigprocmask(SIG_SETMASK, &none, nullptr);
-    if (::dup2(input, STDIN_FILENO) < 0) {
+    // When the pipe already is descriptor 0, dup2 does nothing and would leave it to be closed by the exec.
+    const bool placed = input == STDIN_FILENO ? ::fcntl(input, F_SETFD, 0) == 0 : ::dup2(input, STDIN_FILENO) >= 0;
+    if (!placed) {
         const int error = errno;
         [[maybe_unused]] const ssize_t ignored = ::write(status, &error, sizeof error);
         ::_exit(127);

@@ -67,6 +67,23 @@ TEST(DetachedProcessTest, ChildGetsArgumentsVerbatimAndInputThenEnd) {
     EXPECT_EQ(errno, ECHILD);
 }
 
+// A program started without a standard input hands the input pipe descriptor 0; the client must still read it.
+TEST(DetachedProcessTest, InputArrivesWhenTheParentHasNoStandardInput) {
+    TempDir dir;
+    const std::string script = dir.File("record");
+    WriteScript(script,
+                "out=\"$(dirname \"$0\")\"\ncat > \"$out/input.part\"\nmv \"$out/input.part\" \"$out/input\"\n");
+    const int saved = ::fcntl(STDIN_FILENO, F_DUPFD_CLOEXEC, 3);
+    ::close(STDIN_FILENO);
+    const bool started = StartDetached(script, {}, "secret\n");
+    if (saved >= 0) {
+        ::dup2(saved, STDIN_FILENO);
+        ::close(saved);
+    }
+    ASSERT_TRUE(started);
+    EXPECT_EQ(WaitForFile(dir.File("input")), "secret\n");
+}
+
 TEST(DetachedProcessTest, ChildRunsInItsOwnSessionWithoutInheritedDescriptors) {
     TempDir dir;
     const std::string script = dir.File("probe");
