@@ -12,6 +12,7 @@
 #include "ui_ServerPage.h"
 
 #include <QKeyEvent>
+#include <QMouseEvent>
 #include <mutex>
 
 namespace {
@@ -104,7 +105,8 @@ void ServerPage::SaveSettings(const std::string& path) const {
 
 bool ServerPage::eventFilter(QObject* watched, QEvent* event) {
     QTreeWidget* list = ui_->超级列表框1;
-    if (watched == list->viewport() && event->type() == QEvent::MouseButtonDblClick) {
+    if (watched == list->viewport() && event->type() == QEvent::MouseButtonDblClick &&
+        static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
         OnConnectClicked();
     } else if (watched == list && event->type() == QEvent::KeyPress) {
         // The page is no dialog, so its default button gets no Return of its own: the list hands it on.

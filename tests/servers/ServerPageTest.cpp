@@ -239,7 +239,7 @@ TEST_F(ServerPageTest, EditDeleteAndConnectWithoutASelectionSayWhatIsMissing) {
     MsgBox::SetNextAnswer(MsgBox::Result::Ok);
     Click(u"按钮_删除服务器");
     ASSERT_TRUE(List()->selectedItems().isEmpty());
-    for (int i = 0; i < 5; ++i) {
+    for (int i = 0; i < 7; ++i) {
         MsgBox::SetNextAnswer(MsgBox::Result::Ok);
     }
     Click(u"按钮_删除服务器");
@@ -247,6 +247,10 @@ TEST_F(ServerPageTest, EditDeleteAndConnectWithoutASelectionSayWhatIsMissing) {
     Click(u"按钮_设置服务器");
     QTest::keyClick(List(), Qt::Key_Return);
     QTest::mouseDClick(List()->viewport(), Qt::LeftButton, {}, QPoint(5, List()->viewport()->height() - 5));
+
+    // Only the left button double-clicks; the other buttons neither connect nor ask.
+    QTest::mouseDClick(List()->viewport(), Qt::RightButton, {}, QPoint(5, List()->viewport()->height() - 5));
+    QTest::mouseDClick(List()->viewport(), Qt::MiddleButton, {}, QPoint(5, List()->viewport()->height() - 5));
 
     ASSERT_EQ(MsgBox::Answered().size(), 7u);
     for (std::size_t box : {0u, 2u, 3u, 4u, 5u, 6u}) {
