@@ -144,7 +144,13 @@ bool RegistrySetDword(const std::string& key, const std::string& name, std::uint
     }
     while (::flock(lock, LOCK_EX) != 0 && errno == EINTR) {
     }
-    const Bytes data = ReadWholeFile(store);
+    // A store that exists but cannot be read whole is left alone, since rewriting it would drop its values.
+    const FileRead read = ReadFile(store);
+    if (read.outcome == ReadOutcome::Unreadable) {
+        ::close(lock);
+        return false;
+    }
+    const Bytes& data = read.bytes;
     const std::string entry =
         Escape(key) + '\t' + Escape(name) + '\t' + std::string(kDword) + '\t' + std::to_string(value);
     std::string text;

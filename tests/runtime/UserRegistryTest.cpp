@@ -54,6 +54,20 @@ TEST(UserRegistryTest, AwkwardNamesRoundTripAndForeignLinesSurvive) {
     EXPECT_FALSE(RegistryQueryDword(kKey, "h", ""));
 }
 
+// A store that cannot be read whole is left as it is: rewriting it from what was read would drop its values.
+TEST(UserRegistryTest, AStoreThatCannotBeReadIsNotRewritten) {
+    TempDir dir;
+    const std::string store = dir.File("registry");
+    ASSERT_TRUE(RegistrySetDword(kKey, "kept", 76, store));
+    const off_t size = static_cast<off_t>(kReadLimit) + 1;
+    ASSERT_EQ(::truncate(store.c_str(), size), 0);
+
+    EXPECT_FALSE(RegistrySetDword(kKey, "new", 76, store));
+    struct stat info {};
+    ASSERT_EQ(::stat(store.c_str(), &info), 0);
+    EXPECT_EQ(info.st_size, size);
+}
+
 TEST(UserRegistryTest, ProgramsSettingAtOnceKeepEachOthersValues) {
     TempDir dir;
     const std::string store = dir.File("registry");
