@@ -69,7 +69,8 @@ ServerPage::ServerPage(ServerList& servers, const Bytes& settingsBytes, std::str
     servers_.AppendAll(std::move(parsed.servers));
     SetOptions(parsed.options);
 
-    connect(ui_->超级列表框1, &QTreeWidget::currentItemChanged, this, &ServerPage::OnCurrentRowChanged);
+    // The selection, not the current row: focusing the list marks a row current without choosing it.
+    connect(ui_->超级列表框1, &QTreeWidget::itemSelectionChanged, this, &ServerPage::OnSelectionChanged);
     connect(ui_->按钮_添加服务器, &QPushButton::clicked, this, &ServerPage::OnAddClicked);
     connect(ui_->按钮_设置服务器, &QPushButton::clicked, this, &ServerPage::OnEditClicked);
     connect(ui_->按钮_删除服务器, &QPushButton::clicked, this, &ServerPage::OnDeleteClicked);
@@ -160,13 +161,14 @@ std::size_t ServerPage::SelectedNumber() const {
     return selected.isEmpty() ? 0 : selected.front()->data(0, kEntryNumberRole).toULongLong();
 }
 
-void ServerPage::OnCurrentRowChanged(QTreeWidgetItem* current) {
-    if (current == nullptr) {
+void ServerPage::OnSelectionChanged() {
+    const std::size_t number = SelectedNumber();
+    if (number < 1) {
         return;
     }
     ui_->按钮_删除服务器->setEnabled(true);
     ui_->按钮_连接服务器->setEnabled(true);
-    if (const std::optional<ServerEntry> entry = servers_.EntryAt(current->data(0, kEntryNumberRole).toULongLong())) {
+    if (const std::optional<ServerEntry> entry = servers_.EntryAt(number)) {
         ui_->编辑框_备注->setPlainText(Gbk::ToQString(entry->note));
     }
 }

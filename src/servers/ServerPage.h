@@ -53,7 +53,7 @@ private:
     void ShowStatus(ServerList::Id id, ServerStatus status);
     void SetRowStatus(QTreeWidgetItem* row, ServerStatus status);
 
-    void OnCurrentRowChanged(QTreeWidgetItem* current);
+    void OnSelectionChanged();
     void OnAddClicked();
     void OnEditClicked();
     void OnDeleteClicked();

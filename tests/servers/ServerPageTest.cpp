@@ -192,11 +192,19 @@ TEST_F(ServerPageTest, SelectingARowEnablesDeleteAndConnectAndShowsItsNote) {
     EXPECT_FALSE(Button(u"按钮_删除服务器")->isEnabled());
     EXPECT_FALSE(Button(u"按钮_连接服务器")->isEnabled());
     EXPECT_TRUE(Button(u"按钮_设置服务器")->isEnabled());
+    auto* note = page_->findChild<QPlainTextEdit*>(QStringLiteral("编辑框_备注"));
 
-    Select(1);
+    // Tabbing into the list marks its first row without choosing it: nothing is selected yet.
+    List()->setFocus(Qt::TabFocusReason);
+    QApplication::processEvents();
+    ASSERT_TRUE(List()->selectedItems().isEmpty());
+    EXPECT_FALSE(Button(u"按钮_删除服务器")->isEnabled());
+    EXPECT_FALSE(Button(u"按钮_连接服务器")->isEnabled());
+    EXPECT_TRUE(note->toPlainText().isEmpty());
+
+    QTest::mouseClick(List()->viewport(), Qt::LeftButton, {}, List()->visualItemRect(List()->topLevelItem(1)).center());
     EXPECT_TRUE(Button(u"按钮_删除服务器")->isEnabled());
     EXPECT_TRUE(Button(u"按钮_连接服务器")->isEnabled());
-    auto* note = page_->findChild<QPlainTextEdit*>(QStringLiteral("编辑框_备注"));
     EXPECT_EQ(note->toPlainText(), QStringLiteral("第二"));
     EXPECT_TRUE(note->isReadOnly());
     Select(0);
