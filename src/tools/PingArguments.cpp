@@ -63,8 +63,10 @@ private:
         } else if (name == "a") {
             // The local ping already shows the names it resolves.
         } else if (name == "n") {
-            // Zero means endless to the local ping, which only -t may ask for.
-            if (const auto value = NumberValue(word); value && *Number(*value) != 0) {
+            // Zero means endless to the local ping, which only -t may ask for; Windows refuses it as well.
+            if (const auto value = NumberValue(word); value && *Number(*value) == 0) {
+                Notice(kOption, word, kValueWord + *value + kInvalid);
+            } else if (value) {
                 count_ = *value;
             }
         } else if (name == "l") {

@@ -42,8 +42,10 @@ void PingConsole::Start(const QString& target) {
     process_ = new QProcess(this);
     process_->setProcessChannelMode(QProcess::MergedChannels);
     process_->setChildProcessModifier([parent = ::getpid()] {
-        // A group of its own lets a stop reach whatever the child starts; the parent-death signal ends ping
-        // even if this program is killed without a chance to clean up (or already was, before the signal was set).
+        // A group of its own lets a stop reach whatever the child starts. The parent-death signal ends the child
+        // if this program is killed without a chance to clean up (or already was, before the signal was set);
+        // the system drops that signal for a ping installed with file capabilities run by an ordinary user, and
+        // such a ping ends at its next write into the pipe no one reads any more.
         ::setpgid(0, 0);
         ::prctl(PR_SET_PDEATHSIG, SIGKILL);
         if (::getppid() != parent) {

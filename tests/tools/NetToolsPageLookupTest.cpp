@@ -125,6 +125,29 @@ TEST(NetToolsPageLookupTest, SendsTheBoxAsTypedAndShowsTheReportedValues) {
     EXPECT_EQ(c.foundLocation->text(), QStringLiteral("测试网络 /?IP=198.51.100.1"));
 }
 
+TEST(NetToolsPageLookupTest, ValuesThatLookLikeMarkupShowAsTheyCame) {
+    LoopbackHttpServer server([](int socket, const std::string&, const std::atomic<bool>&) {
+        SendResponse(socket, "200 OK",
+                     "您的IP:[<strong class=\"red\"><b>198.51.100.4</b></strong>] 来自:<strong><i>荷兰</i></strong>"
+                     "<span id=\"status\" class=\"info1\">\r\nok\r\n上面三项依次显示的是\r\n"
+                     "<strong class=\"red\">查询结果[1]: <u>8.8.8.8</u> ==>> 134744072 ==>> <h1>美国</h1>"
+                     "</strong><br />\r\n");
+    });
+    LookupAt at(server.Url());
+    NetToolsPage page;
+    Controls c(page);
+    Type(c.input, QStringLiteral("8.8.8.8"));
+    QTest::mouseClick(c.button, Qt::LeftButton);
+    QTRY_COMPARE(c.button->text(), QStringLiteral("查询"));
+    QTRY_COMPARE(c.ownAddress->text(), QStringLiteral("<b>198.51.100.4</b>"));
+    // Shown as rich text the tags would vanish and the label need less room than its characters do.
+    for (QLabel* label : {c.ownAddress, c.ownLocation, c.foundAddress, c.foundLocation}) {
+        ASSERT_TRUE(label->text().startsWith(QLatin1Char('<'))) << label->objectName().toStdString();
+        EXPECT_GE(label->sizeHint().width(), label->fontMetrics().horizontalAdvance(label->text()))
+            << label->objectName().toStdString();
+    }
+}
+
 TEST(NetToolsPageLookupTest, AddressCaptionShowsWholeDespiteStartingLeftOfItsGroup) {
     LookupAt at("http://127.0.0.1:1/");
     NetToolsPage page;

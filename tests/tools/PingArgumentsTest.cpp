@@ -58,12 +58,14 @@ TEST(PingArgumentsTest, MissingAndBadValuesAreReportedAndTheOptionLeftOut) {
     const PingArguments result = TranslatePingArguments("-n abc -l -t -w 99999999999 -n 0 -i 1x h -S");
     // "-t" after a valueless "-l" still counts, and "-n 0" must not become the local endless count.
     EXPECT_EQ(result.arguments, (Words{"h"}));
-    ASSERT_EQ(result.notices.size(), 5u);
+    ASSERT_EQ(result.notices.size(), 6u);
     EXPECT_EQ(Gbk::ToUtf8(result.notices[0]), "选项 -n 的取值 abc 无效，已忽略。");
     EXPECT_EQ(Gbk::ToUtf8(result.notices[1]), "选项 -l 缺少取值，已忽略。");
-    EXPECT_EQ(Gbk::ToUtf8(result.notices[4]), "选项 -S 缺少取值，已忽略。");
+    // A zero count is left out like any other bad value, and said so.
+    EXPECT_EQ(Gbk::ToUtf8(result.notices[3]), "选项 -n 的取值 0 无效，已忽略。");
+    EXPECT_EQ(Gbk::ToUtf8(result.notices[5]), "选项 -S 缺少取值，已忽略。");
     EXPECT_EQ(Translated("-n 0 h"), (Words{"-c", "4", "h"}));
-    EXPECT_EQ(Translated("-n 000 h"), (Words{"-c", "4", "h"}));
+    EXPECT_EQ(TranslatePingArguments("-n 000 h").notices.size(), 1u);
 }
 
 TEST(PingArgumentsTest, WithoutTargetTheLocalUsageIsShown) {
