@@ -3,6 +3,7 @@
 #include "bookmarks/DefaultBookmarkImage.h"
 #include "bookmarks/recorddb/RecordDb.h"
 #include "runtime/FatalError.h"
+#include "runtime/Files.h"
 #include "runtime/Gbk.h"
 #include "runtime/NewFile.h"
 
@@ -73,8 +74,9 @@ std::vector<Bookmark> BookmarkStore::Load() const {
     const std::string path = Path();
     std::error_code ignored;
     if (!std::filesystem::exists(path, ignored)) {
-        // A failure shows as an empty list, like any file that cannot be read.
-        CreateNewFile(path, DefaultBookmarkImage(), 0644);
+        // A failure shows as an empty list, like any file that cannot be read. A link whose file is missing
+        // gets its file, as the settings file does, rather than a list that can never be stored.
+        CreateNewFile(FollowLinks(path), DefaultBookmarkImage(), 0644);
     }
     std::this_thread::sleep_for(kSettleTime);
     return ReadAll();
