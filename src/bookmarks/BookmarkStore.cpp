@@ -63,8 +63,9 @@ std::string BookmarkFilePath() {
     return (failed ? std::string(".") : directory.string()) + "/" + kBookmarkFileName;
 }
 
-BookmarkStore::BookmarkStore(std::string path)
-    : path_(std::move(path)) {}
+BookmarkStore::BookmarkStore(std::string path, bool writable)
+    : path_(std::move(path))
+    , writable_(writable) {}
 
 std::string BookmarkStore::Path() const {
     return path_ ? *path_ : BookmarkFilePath();
@@ -73,7 +74,7 @@ std::string BookmarkStore::Path() const {
 std::vector<Bookmark> BookmarkStore::Load() const {
     const std::string path = Path();
     std::error_code ignored;
-    if (!std::filesystem::exists(path, ignored)) {
+    if (writable_ && !std::filesystem::exists(path, ignored)) {
         // A failure shows as an empty list, like any file that cannot be read. A link whose file is missing
         // gets its file, as the settings file does, rather than a list that can never be stored.
         CreateNewFile(FollowLinks(path), DefaultBookmarkImage(), 0644);
@@ -101,7 +102,7 @@ std::vector<Bookmark> BookmarkStore::ReadAll() const {
 
 std::optional<Bookmark> BookmarkStore::Add(const Bookmark& bookmark) const {
     const LockWait wait;
-    if (!RecordDb::Open(Path())) {
+    if (!writable_ || !RecordDb::Open(Path())) {
         return std::nullopt;
     }
     std::optional<Bookmark> stored;
@@ -121,7 +122,7 @@ std::optional<Bookmark> BookmarkStore::Add(const Bookmark& bookmark) const {
 
 BookmarkStore::DeleteResult BookmarkStore::Delete(int index, const Bookmark& expected) const {
     const LockWait wait;
-    if (!RecordDb::Open(Path())) {
+    if (!writable_ || !RecordDb::Open(Path())) {
         return DeleteResult::Failed;
     }
     // GoTo holds a number past the end to the last record, so the count is checked first.

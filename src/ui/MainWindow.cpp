@@ -15,7 +15,7 @@ constexpr QRect kNetToolsPageRect(5, 40, 700, 500);
 
 } // namespace
 
-MainWindow::MainWindow(const std::string& bookmarkFile, QWidget* parent)
+MainWindow::MainWindow(BookmarkStore bookmarks, QWidget* parent)
     : QWidget(parent)
     , ui_(std::make_unique<Ui::MainWindow>()) {
     ui_->setupUi(this);
@@ -23,8 +23,7 @@ MainWindow::MainWindow(const std::string& bookmarkFile, QWidget* parent)
     ui_->编辑框1->installEventFilter(this);
     ui_->编辑框4->installEventFilter(this);
     connect(ui_->高级选择夹1, &QTabWidget::currentChanged, this, &MainWindow::OnTabChanged);
-    bookmarks_ = new BookmarkList(ui_->超级列表框1, ui_->编辑框1, ui_->编辑框4, ui_->按钮1,
-                                  bookmarkFile.empty() ? BookmarkStore() : BookmarkStore(bookmarkFile));
+    bookmarks_ = new BookmarkList(ui_->超级列表框1, ui_->编辑框1, ui_->编辑框4, ui_->按钮1, std::move(bookmarks));
 }
 
 MainWindow::~MainWindow() = default;
