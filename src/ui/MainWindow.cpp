@@ -5,6 +5,7 @@
 #include "ui_MainWindow.h"
 
 #include <QCloseEvent>
+#include <QFocusEvent>
 #include <QTimer>
 
 namespace {
@@ -57,8 +58,10 @@ void MainWindow::closeEvent(QCloseEvent* event) {
 }
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
-    // The bookmark boxes start with a hint and are emptied every time they get the focus.
-    if (event->type() == QEvent::FocusIn && (watched == ui_->编辑框1 || watched == ui_->编辑框4)) {
+    // The bookmark boxes start with a hint and are emptied every time they get the focus. A popup such as the
+    // box's own context menu never took the focus away, so its closing does not count.
+    if (event->type() == QEvent::FocusIn && static_cast<QFocusEvent*>(event)->reason() != Qt::PopupFocusReason &&
+        (watched == ui_->编辑框1 || watched == ui_->编辑框4)) {
         static_cast<QLineEdit*>(watched)->clear();
     }
     return QWidget::eventFilter(watched, event);
