@@ -87,7 +87,8 @@ std::vector<Bookmark> BookmarkStore::ReadAll() const {
     const std::string path = Path();
     const LockWait wait;
     std::vector<Bookmark> bookmarks;
-    if (!RecordDb::Open(path)) {
+    // Opening for writing may set a damaged file's length right, which a store that may not write must not do.
+    if (!RecordDb::Open(path, {}, !writable_)) {
         return bookmarks;
     }
     const int count = RecordDb::RecordCount();

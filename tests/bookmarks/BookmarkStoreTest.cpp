@@ -44,6 +44,21 @@ TEST_F(BookmarkStoreTest, ALinkWhoseFileIsMissingGetsTheDefaultFileAtItsTarget) 
     EXPECT_EQ(ReadWholeFile(dir_.File("kept/bookmarks.edb")), DefaultBookmarkImage());
 }
 
+TEST_F(BookmarkStoreTest, AStoreThatMayNotWriteLeavesEveryByteAsItWas) {
+    const BookmarkStore reader(path_, false);
+    EXPECT_TRUE(reader.Load().empty());
+    EXPECT_FALSE(std::filesystem::exists(path_)) << "no default file";
+
+    PutBookmarks(2);
+    Bytes file = FileBytes();
+    file.push_back(0); // a cut-off record, which an open for writing would cut away
+    WriteTestFile(path_, file);
+    EXPECT_EQ(reader.Load(), (std::vector<Bookmark>{Numbered(0), Numbered(1)}));
+    EXPECT_FALSE(reader.Add(Numbered(2)).has_value());
+    EXPECT_EQ(reader.Delete(0, Numbered(0)), BookmarkStore::DeleteResult::Failed);
+    EXPECT_EQ(FileBytes(), file);
+}
+
 TEST_F(BookmarkStoreTest, AddsAppendInFileOrderAndLongTextsAreCutToTheirFields) {
     PutBookmarks(2);
     // 300 two-byte characters: the cut at 500 bytes falls between characters.
