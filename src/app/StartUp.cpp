@@ -34,8 +34,10 @@ std::unique_ptr<MainWindow> StartUp(AppState& state) {
     state.settingsSaveBlock = loaded.block;
     state.startupPassword = StartupPasswordOf(state.settingsBytes);
 
-    // The bookmark file is changed in place, so a copy beside the program is carried to where saves go.
-    auto mainWindow = std::make_unique<MainWindow>(state.directories.EditablePath(kBookmarkFileName));
+    // The bookmark file is changed in place, so a copy beside the program is carried to where saves go; with
+    // nowhere to save, the program's own copy is only read.
+    auto mainWindow = std::make_unique<MainWindow>(
+        BookmarkStore(state.directories.EditablePath(kBookmarkFileName), !state.directories.save.empty()));
     mainWindow->show();
     // Without a place to keep anything the user should know before changing anything.
     if (state.settingsSaveBlock == SettingsSaveBlock::NoDirectory) {

@@ -12,6 +12,9 @@ namespace {
 
 constexpr int kNameRole = Qt::UserRole;
 constexpr int kAddressRole = Qt::UserRole + 1;
+// The address a double-click opens: what the row shows, which for a row just added is the address as typed,
+// even where the file keeps it cut.
+constexpr int kOpenRole = Qt::UserRole + 2;
 
 QByteArray ToBytes(const std::string& text) {
     return QByteArray(text.data(), static_cast<qsizetype>(text.size()));
@@ -22,10 +25,12 @@ std::string FromBytes(const QVariant& value) {
     return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
 }
 
-QTreeWidgetItem* MakeRow(const QString& name, const QString& address, const Bookmark& stored) {
+QTreeWidgetItem* MakeRow(const QString& name, const QString& address, const Bookmark& stored,
+                         const std::string& opened) {
     auto* item = new QTreeWidgetItem(QStringList{name, address});
     item->setData(0, kNameRole, ToBytes(stored.name));
     item->setData(0, kAddressRole, ToBytes(stored.address));
+    item->setData(0, kOpenRole, ToBytes(opened));
     return item;
 }
 
@@ -66,7 +71,7 @@ void BookmarkList::Add() {
         return;
     }
     // The row shows what was typed; a text too long for its field is seen cut only after the next start.
-    AppendRow(nameBox_->text(), addressBox_->text(), *stored);
+    list_->addTopLevelItem(MakeRow(nameBox_->text(), addressBox_->text(), *stored, *address));
 }
 
 void BookmarkList::DeleteSelected() {
@@ -96,8 +101,8 @@ void BookmarkList::DeleteSelected() {
 
 void BookmarkList::OpenSelected() {
     const int row = SelectedRow();
-    // The record's own bytes: they reach the opener unchanged even where a cut split a character.
-    const std::string address = row < 0 ? std::string() : FromBytes(list_->topLevelItem(row)->data(0, kAddressRole));
+    // Bytes rather than the shown text: they reach the opener unchanged even where a cut split a character.
+    const std::string address = row < 0 ? std::string() : FromBytes(list_->topLevelItem(row)->data(0, kOpenRole));
     ShellOpen(address);
 }
 
@@ -106,17 +111,14 @@ int BookmarkList::SelectedRow() const {
     return selected.isEmpty() ? -1 : list_->indexOfTopLevelItem(selected.front());
 }
 
-void BookmarkList::AppendRow(const QString& name, const QString& address, const Bookmark& stored) {
-    list_->addTopLevelItem(MakeRow(name, address, stored));
-}
-
 void BookmarkList::Refill(const std::vector<Bookmark>& bookmarks) {
     list_->clear();
     // One insertion for all rows: a large file fills the list without a model update per row.
     QList<QTreeWidgetItem*> rows;
     rows.reserve(static_cast<qsizetype>(bookmarks.size()));
     for (const Bookmark& bookmark : bookmarks) {
-        rows.append(MakeRow(Gbk::ToQString(bookmark.name), Gbk::ToQString(bookmark.address), bookmark));
+        rows.append(
+            MakeRow(Gbk::ToQString(bookmark.name), Gbk::ToQString(bookmark.address), bookmark, bookmark.address));
     }
     list_->addTopLevelItems(rows);
 }

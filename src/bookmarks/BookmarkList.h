@@ -33,7 +33,6 @@ Q_SIGNALS:
 
 private:
     int SelectedRow() const;
-    void AppendRow(const QString& name, const QString& address, const Bookmark& stored);
     void Refill(const std::vector<Bookmark>& bookmarks);
 
     QTreeWidget* list_;

@@ -3,6 +3,7 @@
 #include "bookmarks/DefaultBookmarkImage.h"
 #include "bookmarks/recorddb/RecordDb.h"
 #include "runtime/FatalError.h"
+#include "runtime/Files.h"
 #include "runtime/Gbk.h"
 #include "runtime/NewFile.h"
 
@@ -62,8 +63,9 @@ std::string BookmarkFilePath() {
     return (failed ? std::string(".") : directory.string()) + "/" + kBookmarkFileName;
 }
 
-BookmarkStore::BookmarkStore(std::string path)
-    : path_(std::move(path)) {}
+BookmarkStore::BookmarkStore(std::string path, bool writable)
+    : path_(std::move(path))
+    , writable_(writable) {}
 
 std::string BookmarkStore::Path() const {
     return path_ ? *path_ : BookmarkFilePath();
@@ -72,9 +74,10 @@ std::string BookmarkStore::Path() const {
 std::vector<Bookmark> BookmarkStore::Load() const {
     const std::string path = Path();
     std::error_code ignored;
-    if (!std::filesystem::exists(path, ignored)) {
-        // A failure shows as an empty list, like any file that cannot be read.
-        CreateNewFile(path, DefaultBookmarkImage(), 0644);
+    if (writable_ && !std::filesystem::exists(path, ignored)) {
+        // A failure shows as an empty list, like any file that cannot be read. A link whose file is missing
+        // gets its file, as the settings file does, rather than a list that can never be stored.
+        CreateNewFile(FollowLinks(path), DefaultBookmarkImage(), 0644);
     }
     std::this_thread::sleep_for(kSettleTime);
     return ReadAll();
@@ -84,7 +87,8 @@ std::vector<Bookmark> BookmarkStore::ReadAll() const {
     const std::string path = Path();
     const LockWait wait;
     std::vector<Bookmark> bookmarks;
-    if (!RecordDb::Open(path)) {
+    // Opening for writing may set a damaged file's length right, which a store that may not write must not do.
+    if (!RecordDb::Open(path, {}, !writable_)) {
         return bookmarks;
     }
     const int count = RecordDb::RecordCount();
@@ -99,7 +103,7 @@ std::vector<Bookmark> BookmarkStore::ReadAll() const {
 
 std::optional<Bookmark> BookmarkStore::Add(const Bookmark& bookmark) const {
     const LockWait wait;
-    if (!RecordDb::Open(Path())) {
+    if (!writable_ || !RecordDb::Open(Path())) {
         return std::nullopt;
     }
     std::optional<Bookmark> stored;
@@ -119,7 +123,7 @@ std::optional<Bookmark> BookmarkStore::Add(const Bookmark& bookmark) const {
 
 BookmarkStore::DeleteResult BookmarkStore::Delete(int index, const Bookmark& expected) const {
     const LockWait wait;
-    if (!RecordDb::Open(Path())) {
+    if (!writable_ || !RecordDb::Open(Path())) {
         return DeleteResult::Failed;
     }
     // GoTo holds a number past the end to the last record, so the count is checked first.

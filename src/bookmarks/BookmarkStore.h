@@ -18,8 +18,9 @@ class BookmarkStore {
 public:
     // The store of BookmarkFilePath(), formed anew by each operation.
     BookmarkStore() = default;
-    // The store of one fixed file.
-    explicit BookmarkStore(std::string path);
+    // The store of one fixed file. A store that is not `writable` only reads: it creates no file and refuses
+    // adds and deletes, for a run that may not keep anything.
+    explicit BookmarkStore(std::string path, bool writable = true);
 
     std::string Path() const;
 
@@ -46,4 +47,5 @@ public:
 
 private:
     std::optional<std::string> path_;
+    bool writable_ = true;
 };

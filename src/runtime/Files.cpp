@@ -5,14 +5,17 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <string_view>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 
-// The suffix mkostemp fills in: ".XXXXXX" with letters and digits.
-constexpr std::size_t kTemporarySuffixLength = 7;
+// A temporary file is named after the file it replaces, then this, then the six letters and digits mkostemp
+// fills in. The word keeps the clean-up away from names a user might choose, such as "ms.ini.backup".
+constexpr std::string_view kTemporaryInfix = ".saving-";
+constexpr std::size_t kTemporaryRandomLength = 6;
 
 // Closes a descriptor on every path out of a function.
 class FileDescriptor {
@@ -52,11 +55,12 @@ std::string NameOf(const std::string& path) {
 }
 
 bool IsTemporaryName(const std::string& name, const std::string& base) {
-    if (name.size() != base.size() + kTemporarySuffixLength || name.compare(0, base.size(), base) != 0 ||
-        name[base.size()] != '.') {
+    const std::size_t randomFrom = base.size() + kTemporaryInfix.size();
+    if (name.size() != randomFrom + kTemporaryRandomLength || name.compare(0, base.size(), base) != 0 ||
+        name.compare(base.size(), kTemporaryInfix.size(), kTemporaryInfix) != 0) {
         return false;
     }
-    for (std::size_t i = base.size() + 1; i < name.size(); ++i) {
+    for (std::size_t i = randomFrom; i < name.size(); ++i) {
         const char c = name[i];
         if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'))) {
             return false;
@@ -68,7 +72,7 @@ bool IsTemporaryName(const std::string& name, const std::string& base) {
 // A temporary file under a writer's lock: a cleaner that gets the lock knows its writer is gone.
 int CreateLockedTemporary(std::string& name) {
     for (int attempt = 0; attempt < 8; ++attempt) {
-        std::string candidate = name + ".XXXXXX";
+        std::string candidate = name + std::string(kTemporaryInfix) + std::string(kTemporaryRandomLength, 'X');
         const int fd = ::mkostemp(candidate.data(), O_CLOEXEC);
         if (fd < 0) {
             return -1;

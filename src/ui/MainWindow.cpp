@@ -5,6 +5,7 @@
 #include "ui_MainWindow.h"
 
 #include <QCloseEvent>
+#include <QFocusEvent>
 #include <QTimer>
 
 namespace {
@@ -15,7 +16,7 @@ constexpr QRect kNetToolsPageRect(5, 40, 700, 500);
 
 } // namespace
 
-MainWindow::MainWindow(const std::string& bookmarkFile, QWidget* parent)
+MainWindow::MainWindow(BookmarkStore bookmarks, QWidget* parent)
     : QWidget(parent)
     , ui_(std::make_unique<Ui::MainWindow>()) {
     ui_->setupUi(this);
@@ -23,8 +24,7 @@ MainWindow::MainWindow(const std::string& bookmarkFile, QWidget* parent)
     ui_->编辑框1->installEventFilter(this);
     ui_->编辑框4->installEventFilter(this);
     connect(ui_->高级选择夹1, &QTabWidget::currentChanged, this, &MainWindow::OnTabChanged);
-    bookmarks_ = new BookmarkList(ui_->超级列表框1, ui_->编辑框1, ui_->编辑框4, ui_->按钮1,
-                                  bookmarkFile.empty() ? BookmarkStore() : BookmarkStore(bookmarkFile));
+    bookmarks_ = new BookmarkList(ui_->超级列表框1, ui_->编辑框1, ui_->编辑框4, ui_->按钮1, std::move(bookmarks));
 }
 
 MainWindow::~MainWindow() = default;
@@ -58,8 +58,10 @@ void MainWindow::closeEvent(QCloseEvent* event) {
 }
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
-    // The bookmark boxes start with a hint and are emptied every time they get the focus.
-    if (event->type() == QEvent::FocusIn && (watched == ui_->编辑框1 || watched == ui_->编辑框4)) {
+    // The bookmark boxes start with a hint and are emptied every time they get the focus. A popup such as the
+    // box's own context menu never took the focus away, so its closing does not count.
+    if (event->type() == QEvent::FocusIn && static_cast<QFocusEvent*>(event)->reason() != Qt::PopupFocusReason &&
+        (watched == ui_->编辑框1 || watched == ui_->编辑框4)) {
         static_cast<QLineEdit*>(watched)->clear();
     }
     return QWidget::eventFilter(watched, event);

@@ -1,8 +1,9 @@
 #pragma once
 
+#include "bookmarks/BookmarkStore.h"
+
 #include <QWidget>
 #include <memory>
-#include <string>
 
 class BookmarkList;
 
@@ -16,8 +17,8 @@ class MainWindow : public QWidget {
     Q_OBJECT
 
 public:
-    // `bookmarkFile` names the bookmark file; empty means websc.edb in the current directory.
-    explicit MainWindow(const std::string& bookmarkFile = {}, QWidget* parent = nullptr);
+    // `bookmarks` is the bookmark file; by default websc.edb in the current directory.
+    explicit MainWindow(BookmarkStore bookmarks = {}, QWidget* parent = nullptr);
     ~MainWindow() override;
 
     // Takes both pages as borderless children and places them over their tab pages.

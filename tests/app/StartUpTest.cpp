@@ -1,5 +1,6 @@
 #include "app/StartUp.h"
 #include "app/AppState.h"
+#include "bookmarks/BookmarkList.h"
 #include "runtime/Files.h"
 #include "runtime/MsgBox.h"
 #include "servers/ServerPage.h"
@@ -14,6 +15,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSignalSpy>
 #include <QTabWidget>
 #include <QTest>
 #include <cstdlib>
@@ -230,6 +232,13 @@ TEST_F(StartUpTest, WithNowhereToSaveTheUserIsToldAtStartAndNothingIsWritten) {
     state.directories = {dir_.Path(), ""};
     std::unique_ptr<MainWindow> window = StartUp(state);
     ASSERT_EQ(MsgBox::Answered().size(), 1u);
+
+    // Neither the default bookmark file nor an added bookmark goes into the program's directory.
+    QSignalSpy loaded(window->findChild<BookmarkList*>(), &BookmarkList::Loaded);
+    ASSERT_TRUE(loaded.wait(10000));
+    MsgBox::SetNextAnswer(MsgBox::Result::Ok);
+    QTest::mouseClick(window->findChild<QPushButton*>(QStringLiteral("按钮1")), Qt::LeftButton);
+    EXPECT_EQ(MsgBox::Answered().size(), 2u);
 
     ArmModalGuard();
     window->close();

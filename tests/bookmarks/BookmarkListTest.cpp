@@ -402,6 +402,12 @@ TEST_F(BookmarkListTest, DoubleClickHandsTheAddressToTheOpenerAsItsOneOperand) {
     // Taken by the opener for an option, "--help" would show its usage instead of opening the file.
     page.DoubleClick(1);
     EXPECT_EQ(opener.NextCall(), (std::vector<std::string>{"1", "./--help 文件"}));
+
+    // A row just added opens the address it shows, though the file keeps only its first 512 bytes.
+    const std::string longAddress = "http://127.0.0.1/" + std::string(600, 'q');
+    page.Add(QStringLiteral("long"), QString::fromStdString(longAddress));
+    page.DoubleClick(2);
+    EXPECT_EQ(opener.NextCall(), (std::vector<std::string>{"1", longAddress}));
 }
 
 // Runs this test program's hidden instance test in a child process adding bookmarks tagged `tag` in `dir`.

@@ -1,4 +1,5 @@
 #include "bookmarks/BookmarkStore.h"
+#include "bookmarks/DefaultBookmarkImage.h"
 #include "bookmarks/recorddb/RecordDb.h"
 #include "recorddb/TableImage.h"
 #include "runtime/Files.h"
@@ -33,6 +34,29 @@ TEST_F(BookmarkStoreTest, PathIsTheWorkingDirectorysWebscEdb) {
     EXPECT_EQ(BookmarkFilePath(), std::filesystem::current_path().string() + "/websc.edb");
     EXPECT_EQ(store_.Path(), path_);
     EXPECT_EQ(BookmarkStore("/x/y.edb").Path(), "/x/y.edb");
+}
+
+TEST_F(BookmarkStoreTest, ALinkWhoseFileIsMissingGetsTheDefaultFileAtItsTarget) {
+    std::filesystem::create_directory(dir_.File("kept"));
+    std::filesystem::create_symlink("kept/bookmarks.edb", path_);
+    EXPECT_EQ(store_.Load().size(), 1u);
+    EXPECT_TRUE(std::filesystem::is_symlink(path_));
+    EXPECT_EQ(ReadWholeFile(dir_.File("kept/bookmarks.edb")), DefaultBookmarkImage());
+}
+
+TEST_F(BookmarkStoreTest, AStoreThatMayNotWriteLeavesEveryByteAsItWas) {
+    const BookmarkStore reader(path_, false);
+    EXPECT_TRUE(reader.Load().empty());
+    EXPECT_FALSE(std::filesystem::exists(path_)) << "no default file";
+
+    PutBookmarks(2);
+    Bytes file = FileBytes();
+    file.push_back(0); // a cut-off record, which an open for writing would cut away
+    WriteTestFile(path_, file);
+    EXPECT_EQ(reader.Load(), (std::vector<Bookmark>{Numbered(0), Numbered(1)}));
+    EXPECT_FALSE(reader.Add(Numbered(2)).has_value());
+    EXPECT_EQ(reader.Delete(0, Numbered(0)), BookmarkStore::DeleteResult::Failed);
+    EXPECT_EQ(FileBytes(), file);
 }
 
 TEST_F(BookmarkStoreTest, AddsAppendInFileOrderAndLongTextsAreCutToTheirFields) {

@@ -130,11 +130,13 @@ TEST(FilesTest, ReplacingThroughALinkWritesTheFileItNames) {
 TEST(FilesTest, TemporariesOfAKilledSaveAreRemovedButALiveWritersAreNot) {
     TempDir dir;
     const std::string path = dir.File("ms.ini");
-    for (const char* name : {"ms.ini.Ab3xY9", "ms.ini.live01", "ms.ini.bak", "ms.ini.abc12", "ms.ini.abc1234"}) {
+    // Only names of the saves' own pattern go: a user's backup named like a temporary file stays.
+    for (const char* name : {"ms.ini.saving-Ab3xY9", "ms.ini.saving-live01", "ms.ini.backup", "ms.ini.bak",
+                             "ms.ini.saving-abc12", "ms.ini.saving-abc1234"}) {
         WriteTestFile(dir.File(name), {'p'});
     }
     // Another instance in the middle of its save holds its temporary file's lock.
-    const int live = ::open(dir.File("ms.ini.live01").c_str(), O_RDONLY);
+    const int live = ::open(dir.File("ms.ini.saving-live01").c_str(), O_RDONLY);
     ASSERT_GE(live, 0);
     ASSERT_EQ(::flock(live, LOCK_EX), 0);
     const pid_t cleaner = ::fork();
@@ -146,14 +148,16 @@ TEST(FilesTest, TemporariesOfAKilledSaveAreRemovedButALiveWritersAreNot) {
     ASSERT_EQ(::waitpid(cleaner, nullptr, 0), cleaner);
     ::close(live);
 
-    for (const char* kept : {"ms.ini.live01", "ms.ini.bak", "ms.ini.abc12", "ms.ini.abc1234"}) {
+    for (const char* kept :
+         {"ms.ini.saving-live01", "ms.ini.backup", "ms.ini.bak", "ms.ini.saving-abc12", "ms.ini.saving-abc1234"}) {
         EXPECT_TRUE(std::filesystem::exists(dir.File(kept))) << kept;
     }
-    EXPECT_FALSE(std::filesystem::exists(dir.File("ms.ini.Ab3xY9")));
+    EXPECT_FALSE(std::filesystem::exists(dir.File("ms.ini.saving-Ab3xY9")));
 
     // A save clears what the killed one left.
     ASSERT_TRUE(ReplaceFileAtomically(path, {'n'}, 0600));
-    EXPECT_FALSE(std::filesystem::exists(dir.File("ms.ini.live01")));
+    EXPECT_FALSE(std::filesystem::exists(dir.File("ms.ini.saving-live01")));
+    EXPECT_TRUE(std::filesystem::exists(dir.File("ms.ini.backup")));
 }
 
 } // namespace

@@ -160,11 +160,11 @@ TEST(SettingsFileTest, AFileThatCouldNotBeReadOrWrittenIsNeverSavedOver) {
     const std::string path = dir.File("ms.ini");
 
     // Missing: saved where it belongs, and a killed save's leftovers are cleared on the way.
-    WriteTestFile(dir.File("ms.ini.k1ll3d"), {'p'});
+    WriteTestFile(dir.File("ms.ini.saving-k1ll3d"), {'p'});
     LoadedSettings loaded = LoadSettings(here);
     EXPECT_EQ(loaded.block, SettingsSaveBlock::None);
     EXPECT_EQ(loaded.savePath, path);
-    EXPECT_FALSE(std::filesystem::exists(dir.File("ms.ini.k1ll3d")));
+    EXPECT_FALSE(std::filesystem::exists(dir.File("ms.ini.saving-k1ll3d")));
 
     // A FIFO and a file over the size limit are not read, and so not replaced.
     ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);

@@ -1,6 +1,7 @@
 #include "ui/MainWindow.h"
 
 #include <QApplication>
+#include <QContextMenuEvent>
 #include <QFocusEvent>
 #include <QLineEdit>
 #include <QTabWidget>
@@ -31,6 +32,25 @@ TEST(MainWindowTest, BookmarkBoxesEmptyEveryTimeTheyGetTheFocus) {
     GiveFocus(name);
     EXPECT_TRUE(name->text().isEmpty());
     EXPECT_EQ(address->text(), QStringLiteral("https://localhost/"));
+}
+
+TEST(MainWindowTest, ABookmarkBoxKeepsItsTextWhenItsOwnContextMenuCloses) {
+    MainWindow window;
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    window.findChild<QTabWidget*>(QStringLiteral("高级选择夹1"))->setCurrentIndex(2);
+    auto* name = window.findChild<QLineEdit*>(QStringLiteral("编辑框1"));
+    name->setFocus();
+    QTest::keyClicks(name, QStringLiteral("typed"));
+
+    // The menu takes no focus from the box: closing it, as after its "Paste", must not empty it.
+    QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(5, 5), name->mapToGlobal(QPoint(5, 5)));
+    QApplication::sendEvent(name, &event);
+    QWidget* menu = QApplication::activePopupWidget();
+    ASSERT_NE(menu, nullptr);
+    menu->close();
+    EXPECT_EQ(QApplication::focusWidget(), name);
+    EXPECT_EQ(name->text(), QStringLiteral("typed"));
 }
 
 TEST(MainWindowTest, ClosingAnnouncesItselfOnceAndEmbeddedPagesFollowTheTabs) {
