@@ -1,5 +1,7 @@
 #include "runtime/Files.h"
 
+#include "runtime/FileDescriptor.h"
+
 #include <cerrno>
 #include <climits>
 #include <cstring>
@@ -16,30 +18,6 @@ namespace {
 // fills in. The word keeps the clean-up away from names a user might choose, such as "ms.ini.backup".
 constexpr std::string_view kTemporaryInfix = ".saving-";
 constexpr std::size_t kTemporaryRandomLength = 6;
-
-// Closes a descriptor on every path out of a function.
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd)
-        : fd_(fd) {}
-    ~FileDescriptor() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-
-    int Get() const { return fd_; }
-    bool Close() {
-        const int fd = fd_;
-        fd_ = -1;
-        return ::close(fd) == 0;
-    }
-
-private:
-    int fd_;
-};
 
 std::string DirectoryOf(const std::string& path) {
     const auto slash = path.rfind('/');

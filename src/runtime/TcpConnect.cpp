@@ -1,5 +1,7 @@
 #include "runtime/TcpConnect.h"
 
+#include "runtime/FileDescriptor.h"
+
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
@@ -16,25 +18,6 @@ namespace Tcp {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-// Closes the socket on every path out of the connect.
-class Socket {
-public:
-    Socket()
-        : fd_(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0)) {}
-    ~Socket() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    Socket(const Socket&) = delete;
-    Socket& operator=(const Socket&) = delete;
-
-    int Get() const { return fd_; }
-
-private:
-    int fd_;
-};
 
 // Waits for the pending connect to finish, counting the bound across interrupted waits.
 bool WaitConnected(int fd, Clock::time_point deadline) {
@@ -89,7 +72,7 @@ std::optional<std::uint32_t> ResolveIpv4(const std::string& host) {
 
 bool ConnectAccepted(std::uint32_t address, std::uint16_t port, std::chrono::milliseconds bound) {
     const Clock::time_point deadline = Clock::now() + bound;
-    const Socket socket;
+    const FileDescriptor socket(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
     if (socket.Get() < 0) {
         return false;
     }
