@@ -1,6 +1,7 @@
 #include "runtime/DataProtection.h"
 
 #include "runtime/Files.h"
+#include "runtime/NewFile.h"
 #include "runtime/ProgramDirectory.h"
 
 #include <algorithm>
@@ -49,21 +50,13 @@ LoadResult LoadKey(const std::string& path, Key& key) {
     return usable ? LoadResult::Loaded : LoadResult::Unusable;
 }
 
-// Writes a fresh key beside its final name and links it into place, so two processes making the key at
-// once both end up with the one that was linked first.
-bool CreateKey(const std::string& path) {
-    Key key;
-    randombytes_buf(key.Data(), key.Size());
-    std::string temporary = path + ".XXXXXX";
-    const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
-    if (fd < 0) {
-        return false;
-    }
-    const bool written = ::fchmod(fd, 0600) == 0 && WriteAll(fd, key.Data(), key.Size()) && ::fsync(fd) == 0;
-    const bool closed = ::close(fd) == 0;
-    const bool linked = written && closed && (::link(temporary.c_str(), path.c_str()) == 0 || errno == EEXIST);
-    ::unlink(temporary.c_str());
-    return linked;
+// Makes a fresh key file unless one is there. It is created whole or not at all, so two processes making the key
+// at once both end up with the one that came first; the caller loads whichever that is.
+void CreateKey(const std::string& path) {
+    Bytes key(crypto_secretbox_KEYBYTES);
+    randombytes_buf(key.data(), key.size());
+    static_cast<void>(CreateNewFile(path, key, 0600));
+    sodium_memzero(key.data(), key.size());
 }
 
 bool GetKey(const std::string& path, Key& key, bool create) {
@@ -78,7 +71,11 @@ bool GetKey(const std::string& path, Key& key, bool create) {
     case LoadResult::Missing:
         break;
     }
-    return create && CreateKey(path) && LoadKey(path, key) == LoadResult::Loaded;
+    if (!create) {
+        return false;
+    }
+    CreateKey(path);
+    return LoadKey(path, key) == LoadResult::Loaded;
 }
 
 } // namespace
