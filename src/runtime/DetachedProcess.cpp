@@ -1,5 +1,6 @@
 #include "runtime/DetachedProcess.h"
 
+#include "runtime/FileDescriptor.h"
 #include "runtime/Files.h"
 
 #include <cerrno>
@@ -19,12 +20,6 @@ namespace {
 bool IsExecutableFile(const std::string& path) {
     struct stat info {};
     return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && ::access(path.c_str(), X_OK) == 0;
-}
-
-void CloseQuietly(int fd) {
-    if (fd >= 0) {
-        ::close(fd);
-    }
 }
 
 // Only async-signal-safe calls from here on: the parent has other threads, whose locks the copy may hold.
@@ -79,32 +74,54 @@ std::string FindOnPath(const std::string& name) {
     }
 }
 
-bool StartDetached(const std::string& program, const std::vector<std::string>& arguments, std::string_view input) {
-    // Everything the children need is built here, because they may not allocate.
+namespace {
+
+// The arguments as the exec wants them; built before any fork, since the children may not allocate.
+std::vector<char*> ArgumentVector(const std::string& program, const std::vector<std::string>& arguments) {
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(program.c_str()));
     for (const std::string& argument : arguments) {
         argv.push_back(const_cast<char*>(argument.c_str()));
     }
     argv.push_back(nullptr);
+    return argv;
+}
 
-    // The input is put in the pipe before the client exists; a pipe holds far more than a password, so the
-    // write never blocks, and the client reads it whenever it likes.
-    int inputPipe[2];
-    if (::pipe2(inputPipe, O_CLOEXEC) != 0) {
-        return false;
+// A pipe whose read end holds `input` and then ends. The input is put in before the client exists; a pipe holds
+// far more than a password, so the write never blocks, and the client reads it whenever it likes. -1 on failure.
+int InputPipe(std::string_view input) {
+    int ends[2];
+    if (::pipe2(ends, O_CLOEXEC) != 0) {
+        return -1;
     }
-    ::fcntl(inputPipe[1], F_SETFL, O_NONBLOCK);
+    ::fcntl(ends[1], F_SETFL, O_NONBLOCK);
     // What does not fit is cut short; the client then sees its input end early.
-    static_cast<void>(WriteAll(inputPipe[1], input.data(), input.size()));
-    ::close(inputPipe[1]);
+    static_cast<void>(WriteAll(ends[1], input.data(), input.size()));
+    ::close(ends[1]);
+    return ends[0];
+}
 
+// True when the exec went through: it closes the status pipe unwritten.
+bool ExecSucceeded(int statusRead) {
+    int error = 0;
+    ssize_t got = 0;
+    do {
+        got = ::read(statusRead, &error, sizeof error);
+    } while (got < 0 && errno == EINTR);
+    return got == 0;
+}
+
+} // namespace
+
+bool StartDetached(const std::string& program, const std::vector<std::string>& arguments, std::string_view input) {
+    std::vector<char*> argv = ArgumentVector(program, arguments);
+    FileDescriptor inputRead(InputPipe(input));
     // The client reports a failed exec through this pipe; a successful exec closes it unwritten.
     int statusPipe[2];
-    if (::pipe2(statusPipe, O_CLOEXEC) != 0) {
-        ::close(inputPipe[0]);
+    if (inputRead.Get() < 0 || ::pipe2(statusPipe, O_CLOEXEC) != 0) {
         return false;
     }
+    FileDescriptor statusRead(statusPipe[0]);
 
     // Forking twice hands the client to init, which reaps it; the middle child ends at once.
     const pid_t middle = ::fork();
@@ -112,25 +129,63 @@ bool StartDetached(const std::string& program, const std::vector<std::string>& a
         ::close(statusPipe[0]);
         const pid_t client = ::fork();
         if (client == 0) {
-            RunClient(program.c_str(), argv.data(), environ, inputPipe[0], statusPipe[1]);
+            RunClient(program.c_str(), argv.data(), environ, inputRead.Get(), statusPipe[1]);
         }
         ::_exit(client < 0 ? 1 : 0);
     }
-    ::close(inputPipe[0]);
+    inputRead.Close();
     ::close(statusPipe[1]);
     if (middle < 0) {
-        ::close(statusPipe[0]);
         return false;
     }
 
     int middleStatus = 0;
     while (::waitpid(middle, &middleStatus, 0) < 0 && errno == EINTR) {
     }
-    int error = 0;
-    ssize_t got = 0;
+    const bool started = ExecSucceeded(statusRead.Get());
+    return WIFEXITED(middleStatus) && WEXITSTATUS(middleStatus) == 0 && started;
+}
+
+std::optional<WatchedProcess> StartWatched(const std::string& program, const std::vector<std::string>& arguments,
+                                           std::string_view input) {
+    std::vector<char*> argv = ArgumentVector(program, arguments);
+    FileDescriptor inputRead(InputPipe(input));
+    int statusPipe[2];
+    if (inputRead.Get() < 0 || ::pipe2(statusPipe, O_CLOEXEC) != 0) {
+        return std::nullopt;
+    }
+    FileDescriptor statusRead(statusPipe[0]);
+    const pid_t client = ::fork();
+    if (client == 0) {
+        RunClient(program.c_str(), argv.data(), environ, inputRead.Get(), statusPipe[1]);
+    }
+    inputRead.Close();
+    ::close(statusPipe[1]);
+    if (client < 0) {
+        return std::nullopt;
+    }
+    // The descriptor is taken before anything can reap the child, so it names this child and no later one.
+    WatchedProcess watched{client, FileDescriptor(static_cast<int>(::syscall(SYS_pidfd_open, client, 0)))};
+    if (!ExecSucceeded(statusRead.Get())) {
+        while (::waitpid(client, nullptr, 0) < 0 && errno == EINTR) {
+        }
+        return std::nullopt;
+    }
+    return watched;
+}
+
+std::optional<ProcessEnd> CollectEnd(int pid) {
+    int status = 0;
+    pid_t got = 0;
     do {
-        got = ::read(statusPipe[0], &error, sizeof error);
+        got = ::waitpid(pid, &status, WNOHANG);
     } while (got < 0 && errno == EINTR);
-    CloseQuietly(statusPipe[0]);
-    return WIFEXITED(middleStatus) && WEXITSTATUS(middleStatus) == 0 && got == 0;
+    if (got != pid) {
+        // Still running, or nothing of ours by that id any more: either way there is no end to tell.
+        return got == 0 ? std::nullopt : std::optional<ProcessEnd>(ProcessEnd{false, 0});
+    }
+    if (WIFEXITED(status)) {
+        return ProcessEnd{true, WEXITSTATUS(status)};
+    }
+    return ProcessEnd{false, WIFSIGNALED(status) ? WTERMSIG(status) : 0};
 }

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "runtime/FileDescriptor.h"
+
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -11,3 +14,24 @@ std::string FindOnPath(const std::string& name);
 // never waits for and never leaves as a zombie. Its standard input holds `input` and then ends, so a secret
 // handed over this way shows neither in the arguments nor in the environment. True once the program runs.
 bool StartDetached(const std::string& program, const std::vector<std::string>& arguments, std::string_view input);
+
+// A program started by StartWatched: its process id and a descriptor that becomes readable once it has ended.
+struct WatchedProcess {
+    int pid = -1;
+    FileDescriptor ended{-1};
+};
+
+// How a watched program ended: its exit status, or the signal that ended it.
+struct ProcessEnd {
+    bool exited = false;
+    int code = 0;
+};
+
+// Starts `program` as StartDetached does, but as a child of this process, so that how it ends can be learnt.
+// Nothing waits for it: when this process ends first, the child is handed to init as any orphan, and a child
+// whose end is never collected stays a zombie only while this process runs. Nullopt when it did not start.
+std::optional<WatchedProcess> StartWatched(const std::string& program, const std::vector<std::string>& arguments,
+                                           std::string_view input);
+
+// How the watched child `pid` ended, reaping it; nullopt while it still runs.
+std::optional<ProcessEnd> CollectEnd(int pid);

@@ -37,6 +37,16 @@ bool MakePrivateDirectories(const std::string& path, std::size_t ownedFrom) {
     }
 }
 
+// A directory only the user can enter, read or write, made when missing.
+bool MakeClosedDirectory(const std::string& path) {
+    if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) {
+        return false;
+    }
+    struct stat info {};
+    return ::lstat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid == ::geteuid() &&
+           (info.st_mode & 077) == 0;
+}
+
 bool Exists(const std::string& path) {
     struct stat info {};
     return ::lstat(path.c_str(), &info) == 0;
@@ -73,6 +83,24 @@ std::string UserDataDirectory() {
     const std::size_t ownedFrom = below.empty() ? base.size() : base.size() + 1;
     const std::string directory = base + below + "/tolvar";
     return MakePrivateDirectories(directory, std::max<std::size_t>(ownedFrom, 1)) ? directory : "";
+}
+
+std::string PrivateSessionDirectory() {
+    // The session's runtime directory is the user's alone by definition; one that is not is not used.
+    if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime != nullptr && runtime[0] == '/') {
+        struct stat info {};
+        const std::string own = std::string(runtime) + "/tolvar";
+        if (::stat(runtime, &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid == ::geteuid() &&
+            (info.st_mode & 077) == 0 && MakeClosedDirectory(own)) {
+            return own;
+        }
+    }
+    const std::string data = UserDataDirectory();
+    if (data.empty()) {
+        return "";
+    }
+    const std::string own = data + "/connections";
+    return MakeClosedDirectory(own) ? own : "";
 }
 
 std::string DataDirectories::ReadPath(const std::string& name) const {

@@ -10,6 +10,12 @@
 // must belong to the user and be writable by nobody else, since secrets are kept there.
 [[nodiscard]] std::string UserDataDirectory();
 
+// A directory for the files of this session that only the user may see: $XDG_RUNTIME_DIR/tolvar when the
+// session has a runtime directory of the user's own, else "connections" in the per-user data directory. Made
+// when missing. Empty when neither is the user's alone: a directory someone else could write into lets them
+// swap a file under its name after we wrote it.
+[[nodiscard]] std::string PrivateSessionDirectory();
+
 // Where the data files (ms.ini, websc.edb) are read from and written to during one run.
 struct DataDirectories {
     // Beside the program; its files are read when the save directory has none of its own.

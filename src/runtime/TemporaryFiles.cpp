@@ -5,16 +5,8 @@
 #include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
+#include <sys/random.h>
 #include <unistd.h>
-
-std::string TemporaryDirectory() {
-    const char* tmp = std::getenv("TMPDIR");
-    std::string directory = tmp != nullptr && tmp[0] == '/' ? tmp : "/tmp";
-    if (directory.back() != '/') {
-        directory += '/';
-    }
-    return directory;
-}
 
 NewFileResult WriteNewFile(const std::string& path, std::string_view data) {
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
@@ -22,5 +14,31 @@ NewFileResult WriteNewFile(const std::string& path, std::string_view data) {
         return errno == EEXIST ? NewFileResult::Exists : NewFileResult::Failed;
     }
     const bool ok = WriteAll(fd, data.data(), data.size()) && ::fsync(fd) == 0;
-    return ::close(fd) == 0 && ok ? NewFileResult::Written : NewFileResult::Failed;
+    if (::close(fd) != 0 || !ok) {
+        // A half-written file is of no use to anyone and would only be mistaken for a whole one.
+        ::unlink(path.c_str());
+        return NewFileResult::Failed;
+    }
+    return NewFileResult::Written;
+}
+
+std::string WriteUniqueFile(const std::string& directory, std::string (*nameOf)(std::uint64_t), std::string_view data) {
+    // 64 random bits make a name nobody can guess ahead; a few tries outlast any chance collision.
+    constexpr int kTries = 8;
+    for (int tries = 0; tries < kTries; ++tries) {
+        std::uint64_t number = 0;
+        if (::getrandom(&number, sizeof number, 0) != static_cast<ssize_t>(sizeof number)) {
+            return {};
+        }
+        std::string path = directory + "/" + nameOf(number);
+        switch (WriteNewFile(path, data)) {
+        case NewFileResult::Written:
+            return path;
+        case NewFileResult::Failed:
+            return {};
+        case NewFileResult::Exists:
+            break;
+        }
+    }
+    return {};
 }

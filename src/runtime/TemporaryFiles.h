@@ -1,13 +1,16 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
-
-// The directory for temporary files, ending in a separator: $TMPDIR when it is an absolute path, else /tmp.
-std::string TemporaryDirectory();
 
 enum class NewFileResult { Written, Exists, Failed };
 
 // Creates `path` for the user alone and writes `data` to it, flushed to disk. A name that is taken, even by a
 // dangling link, gives Exists and is left alone, so a shared directory cannot redirect the write elsewhere.
 NewFileResult WriteNewFile(const std::string& path, std::string_view data);
+
+// Creates a file for the user alone under an unpredictable name in `directory`: `nameOf` turns a random
+// number into the name. Nothing already there is opened or followed, and a taken name is never reused. The
+// full path, or empty when no file could be created and written.
+std::string WriteUniqueFile(const std::string& directory, std::string (*nameOf)(std::uint64_t), std::string_view data);

@@ -1,11 +1,119 @@
 #include "servers/ConnectToServer.h"
 
+#include "runtime/GbkQt.h"
 #include "runtime/MsgBox.h"
+#include "servers/ClientEnd.h"
 #include "servers/RemoteDesktopLauncher.h"
 
-void ConnectToServer(const ServerEntry& entry, const ConnectionOptions& options, bool localDisk) {
-    if (LaunchRemoteDesktop(entry, options, localDisk).outcome == LaunchOutcome::NoClient) {
-        MsgBox::Show(QStringLiteral("未找到远程桌面客户端 xfreerdp。\n请先安装 freerdp2-x11 软件包。"),
-                     QStringLiteral("连接服务器"), MsgBox::Buttons::Ok, MsgBox::Icon::Warning);
+#include <QFileInfo>
+#include <QSocketNotifier>
+#include <chrono>
+
+namespace {
+
+const QString kCaption = QStringLiteral("连接服务器");
+
+void ShowWarning(const QString& text) {
+    MsgBox::Show(text, kCaption, MsgBox::Buttons::Ok, MsgBox::Icon::Warning);
+}
+
+// The box of the editor that holds `field`, as its label names it.
+QString BoxName(ConnectionField field) {
+    switch (field) {
+    case ConnectionField::Host:
+        return QStringLiteral("IP/域名");
+    case ConnectionField::Port:
+        return QStringLiteral("端口");
+    case ConnectionField::Account:
+        return QStringLiteral("登陆账号");
+    case ConnectionField::Password:
+    case ConnectionField::None:
+        break;
+    }
+    return QStringLiteral("登陆密码");
+}
+
+// The entry as the list shows it, with its line breaks made visible.
+QString EntryName(const ServerEntry& entry) {
+    QString name = Gbk::ToQString(entry.host) + u':' + Gbk::ToQString(entry.port);
+    name.replace(u'\r', u' ').replace(u'\n', u' ').replace(QChar(0), u' ');
+    return name;
+}
+
+QString FailureText(ClientFailure failure, const ServerEntry& entry, const QString& client, int code) {
+    const QString server = EntryName(entry);
+    switch (failure) {
+    case ClientFailure::WrongCredentials:
+        return QStringLiteral("无法登录服务器 %1：账号或密码错误。\n请用“修改”检查该服务器的登陆账号和密码。")
+            .arg(server);
+    case ClientFailure::Unreachable:
+        return QStringLiteral("无法连接服务器 %1：主机不可达，或该端口没有远程桌面服务。\n请检查地址、端口和网络。")
+            .arg(server);
+    case ClientFailure::CertificateChanged:
+        return QStringLiteral("服务器 %1 出示的证书与上次连接时不同，为安全起见没有连接。\n"
+                              "如能确认服务器无误（例如刚重装过系统），请删除 %2 中该服务器的记录后再连接。")
+            .arg(server, client == QStringLiteral("xfreerdp3") ? QStringLiteral("~/.config/freerdp/server/")
+                                                               : QStringLiteral("~/.config/freerdp/known_hosts2"));
+    case ClientFailure::StartFailed:
+        return QStringLiteral("远程桌面客户端 %1 未能启动。").arg(client);
+    case ClientFailure::Other:
+    case ClientFailure::None:
+        break;
+    }
+    return QStringLiteral("连接服务器 %1 失败（远程桌面客户端 %2 的退出代码为 %3）。").arg(server, client).arg(code);
+}
+
+// Waits, without blocking the window, for the client to end, and says why when it failed to connect.
+void WatchClient(WatchedProcess process, const ServerEntry& entry, const QString& client, QObject* context) {
+    if (process.ended.Get() < 0) {
+        return;
+    }
+    const int fd = process.ended.Get();
+    auto* notifier = new QSocketNotifier(static_cast<qintptr>(fd), QSocketNotifier::Read, context);
+    const auto started = std::chrono::steady_clock::now();
+    // The notifier owns the descriptor from here on; it goes when the client has ended or the context goes.
+    auto descriptor = std::make_shared<FileDescriptor>(std::move(process.ended));
+    QObject::connect(notifier, &QSocketNotifier::activated, context,
+                     [notifier, descriptor, pid = process.pid, entry, client, started] {
+                         const std::optional<ProcessEnd> end = CollectEnd(pid);
+                         if (!end) {
+                             return;
+                         }
+                         notifier->setEnabled(false);
+                         notifier->deleteLater();
+                         const ClientFailure failure =
+                             ClientFailureOf(*end, std::chrono::steady_clock::now() - started);
+                         if (failure != ClientFailure::None) {
+                             ShowWarning(FailureText(failure, entry, client, end->code));
+                         }
+                     });
+}
+
+} // namespace
+
+void ConnectToServer(const ServerEntry& entry, const ConnectionOptions& options, bool localDisk, QObject* context) {
+    LaunchResult result = LaunchRemoteDesktop(entry, options, localDisk);
+    const QString client = QFileInfo(QString::fromStdString(result.client)).fileName();
+    switch (result.outcome) {
+    case LaunchOutcome::Started:
+        if (result.process) {
+            WatchClient(std::move(*result.process), entry, client, context);
+        }
+        break;
+    case LaunchOutcome::NoClient:
+        ShowWarning(QStringLiteral("未找到远程桌面客户端 xfreerdp。\n请先安装 freerdp2-x11 软件包。"));
+        break;
+    case LaunchOutcome::UnsafeValue:
+        ShowWarning(QStringLiteral("服务器 %1 的“%2”中含有换行或空字符，不能写入连接文件，没有连接。\n"
+                                   "请用“修改”改正后再连接。")
+                        .arg(EntryName(entry), BoxName(result.unsafeField)));
+        break;
+    case LaunchOutcome::NoFile:
+        ShowWarning(QStringLiteral("无法在只属于您的目录中创建连接文件，没有连接。\n"
+                                   "请检查 $XDG_RUNTIME_DIR 或 ~/.local/share/tolvar 的权限和剩余空间。"));
+        break;
+    case LaunchOutcome::Failed:
+        ShowWarning(FailureText(ClientFailure::StartFailed, entry, client, 0));
+        break;
     }
 }

@@ -141,6 +141,13 @@ std::string ConnectionFileText(const ServerEntry& entry, bool localDisk, std::st
     return Gbk::Replace(text, kSmartCard, localDisk ? "drivestoredirect:s:*" : "drivestoredirect:s:");
 }
 
+Bytes ConnectionFileUtf16(const std::string& text) {
+    Bytes file{0xFF, 0xFE};
+    const Bytes units = Utf16Of(text);
+    file.insert(file.end(), units.begin(), units.end());
+    return file;
+}
+
 std::vector<std::string> ClientOptions(const ConnectionOptions& options) {
     std::vector<std::string> words;
     if (options.forceLogin) {
@@ -163,8 +170,24 @@ std::string ClientCommandLine(const std::string& path, const ConnectionOptions& 
     return line;
 }
 
-std::string TemporaryFileName(std::uint32_t number) {
-    char name[16];
-    std::snprintf(name, sizeof name, "%x.tmp", number);
+std::string TemporaryFileName(std::uint64_t number) {
+    char name[24];
+    std::snprintf(name, sizeof name, "%llx.tmp", static_cast<unsigned long long>(number));
     return name;
+}
+
+ConnectionField UnsafeConnectionField(const ServerEntry& entry) {
+    const std::pair<const std::string*, ConnectionField> fields[] = {
+        {&entry.host, ConnectionField::Host},
+        {&entry.port, ConnectionField::Port},
+        {&entry.account, ConnectionField::Account},
+        {&entry.password, ConnectionField::Password},
+    };
+    for (const auto& [text, field] : fields) {
+        // Bytes below 0x80 are never part of a two-byte GBK character, so a plain byte search is exact.
+        if (text->find_first_of(std::string_view("\r\n\0", 3)) != std::string::npos) {
+            return field;
+        }
+    }
+    return ConnectionField::None;
 }

@@ -26,6 +26,10 @@ std::string PasswordBlob(const Bytes& protectedPassword);
 // password line keeps its placeholder.
 std::string ConnectionFileText(const ServerEntry& entry, bool localDisk, std::string_view passwordBlob);
 
+// The connection file as the Windows client writes its own: UTF-16LE after a byte-order mark. FreeRDP reads
+// a file without the mark as UTF-8, which would turn a Chinese account into another name.
+Bytes ConnectionFileUtf16(const std::string& text);
+
 // The screen options as separate words, in order: "/admin", then "/w:800" "/h:600" or "/f".
 std::vector<std::string> ClientOptions(const ConnectionOptions& options);
 
@@ -33,4 +37,11 @@ std::vector<std::string> ClientOptions(const ConnectionOptions& options);
 std::string ClientCommandLine(const std::string& path, const ConnectionOptions& options);
 
 // A temporary file name: lower-case hex of `number` and ".tmp".
-std::string TemporaryFileName(std::uint32_t number);
+std::string TemporaryFileName(std::uint64_t number);
+
+// The texts of an entry that reach the connection file or the client.
+enum class ConnectionField { None, Host, Port, Account, Password };
+
+// The first of the entry's texts holding a line break or a zero byte, which would end its line early and add
+// lines of its own to the connection file; None when every text can be written as it stands.
+ConnectionField UnsafeConnectionField(const ServerEntry& entry);

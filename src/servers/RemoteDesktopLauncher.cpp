@@ -1,46 +1,21 @@
 #include "servers/RemoteDesktopLauncher.h"
 
-#include "runtime/DataProtection.h"
-#include "runtime/DetachedProcess.h"
 #include "runtime/Gbk.h"
+#include "runtime/ProgramDirectory.h"
 #include "runtime/TemporaryFiles.h"
 #include "runtime/UserRegistry.h"
-#include "servers/RdpFile.h"
 
 #include <algorithm>
-#include <atomic>
-#include <chrono>
 
 const char* const kLocalDevicesKey = "Software\\Microsoft\\Terminal Server Client\\LocalDevices";
 
 namespace {
 
 constexpr std::uint32_t kLocalDevicesValue = 76;
-constexpr int kMaxNameTries = 10000;
+
 // FreeRDP takes its first argument for a connection file only when the name ends so.
-constexpr std::string_view kClientFileEnding = ".rdp";
-
-std::atomic<std::uint32_t> nameCounter{0};
-
-std::uint32_t MillisecondsSinceStart() {
-    const auto now = std::chrono::steady_clock::now().time_since_epoch();
-    return static_cast<std::uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(now).count());
-}
-
-// Claims a fresh name by creating the file: the existence test and the creation are one step, so nobody can
-// slip a link to another file in under that name between them. A failed write is not fatal: the client then
-// says what is wrong with the file itself.
-std::string WriteConnectionFile(const std::string& text) {
-    const std::string directory = TemporaryDirectory();
-    std::uint32_t number = MillisecondsSinceStart() + ++nameCounter;
-    std::string path;
-    for (int tries = 0; tries < kMaxNameTries; ++tries, ++number) {
-        path = directory + TemporaryFileName(number) + std::string(kClientFileEnding);
-        if (WriteNewFile(path, text) != NewFileResult::Exists) {
-            break;
-        }
-    }
-    return path;
+std::string ConnectionFileName(std::uint64_t number) {
+    return TemporaryFileName(number) + ".rdp";
 }
 
 std::string FindClient() {
@@ -61,20 +36,33 @@ const std::vector<std::string>& RemoteDesktopClients() {
 
 LaunchResult LaunchRemoteDesktop(const ServerEntry& entry, const ConnectionOptions& options, bool localDisk) {
     LaunchResult result;
-    // Without a client nothing is left behind: no file holding the password, no registry value.
-    const std::string client = FindClient();
-    if (client.empty()) {
+    // A line break from a file that never went through the editor would let the entry rewrite the file's
+    // other lines, the address among them, while the list shows another.
+    result.unsafeField = UnsafeConnectionField(entry);
+    if (result.unsafeField != ConnectionField::None) {
+        result.outcome = LaunchOutcome::UnsafeValue;
+        return result;
+    }
+    // Without a client nothing is left behind: no file, no registry value.
+    result.client = FindClient();
+    if (result.client.empty()) {
         result.outcome = LaunchOutcome::NoClient;
         return result;
     }
 
-    std::string blob;
-    if (!entry.password.empty()) {
-        Bytes plain = PasswordPlaintext(entry.password);
-        blob = PasswordBlob(ProtectData(plain, "psw").value_or(Bytes()));
-        std::fill(plain.begin(), plain.end(), 0);
+    // The password line keeps its place with the blob of nothing protected: FreeRDP would only log a blob.
+    const std::string text = ConnectionFileText(entry, localDisk, PasswordBlob({}));
+    const Bytes file = ConnectionFileUtf16(text);
+    const std::string directory = PrivateSessionDirectory();
+    if (!directory.empty()) {
+        result.connectionFile = WriteUniqueFile(
+            directory, ConnectionFileName, std::string_view(reinterpret_cast<const char*>(file.data()), file.size()));
     }
-    result.connectionFile = WriteConnectionFile(ConnectionFileText(entry, localDisk, blob));
+    // A file this run did not just create may be anybody's, so the client is never pointed at one.
+    if (result.connectionFile.empty()) {
+        result.outcome = LaunchOutcome::NoFile;
+        return result;
+    }
 
     if (!RegistryQueryDword(kLocalDevicesKey, entry.host)) {
         RegistrySetDword(kLocalDevicesKey, entry.host, kLocalDevicesValue);
@@ -93,7 +81,8 @@ LaunchResult LaunchRemoteDesktop(const ServerEntry& entry, const ConnectionOptio
         arguments.emplace_back("/from-stdin:force");
         input = Gbk::ToUtf8(entry.password) + "\n";
     }
-    result.outcome = StartDetached(client, arguments, input) ? LaunchOutcome::Started : LaunchOutcome::Failed;
+    result.process = StartWatched(result.client, arguments, input);
+    result.outcome = result.process ? LaunchOutcome::Started : LaunchOutcome::Failed;
     std::fill(input.begin(), input.end(), '\0');
     return result;
 }

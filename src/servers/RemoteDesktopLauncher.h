@@ -1,8 +1,11 @@
 #pragma once
 
+#include "runtime/DetachedProcess.h"
+#include "servers/RdpFile.h"
 #include "servers/ServerEntry.h"
 #include "settings/ConnectionOptions.h"
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -11,21 +14,30 @@ extern const char* const kLocalDevicesKey;
 
 enum class LaunchOutcome {
     Started,
-    NoClient, // no remote desktop client is installed: nothing was written or started
-    Failed,   // the client did not start; the file and the registry value may already be there
+    NoClient,    // no remote desktop client is installed: nothing was written or started
+    UnsafeValue, // a text of the entry would add lines to the connection file: nothing was written or started
+    NoFile,      // no connection file could be made where only the user can reach it: nothing was started
+    Failed,      // the client did not start; the file and the registry value may already be there
 };
 
 struct LaunchResult {
     LaunchOutcome outcome = LaunchOutcome::Failed;
+    // With UnsafeValue, the text that was refused.
+    ConnectionField unsafeField = ConnectionField::None;
+    // The client program found on PATH.
+    std::string client;
     std::string connectionFile;
     // The command line as the Windows client would get it; kept for the record, never run through a shell.
     std::string commandLine;
+    // The running client, so that a failed login can be told; empty unless Started.
+    std::optional<WatchedProcess> process;
 };
 
 // The remote desktop clients looked for on PATH, the preferred one first.
 const std::vector<std::string>& RemoteDesktopClients();
 
-// Connects to `entry`: writes the connection file to a fresh temporary file (mode 0600), records the host's
-// device value for the client when it has none, and starts the client without waiting for the session. The
-// password goes to the client on its standard input as well, since the client does not read it from the file.
+// Connects to `entry`: writes the connection file under a fresh unguessable name into a directory that is the
+// user's alone, records the host's device value for the client when it has none, and starts the client
+// without waiting for the session. The password goes to the client on its standard input only: the client
+// cannot open the platform's protected blob, so the file's password line carries none.
 LaunchResult LaunchRemoteDesktop(const ServerEntry& entry, const ConnectionOptions& options, bool localDisk);

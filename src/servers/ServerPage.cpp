@@ -219,7 +219,7 @@ void ServerPage::OnConnectClicked() {
 void ServerPage::Connect(const ServerEntry& entry) {
     // The button stays off while the launch runs, so a second click cannot start a second client.
     ui_->按钮_连接服务器->setEnabled(false);
-    ConnectToServer(entry, Options(), ui_->磁盘->isChecked());
+    ConnectToServer(entry, Options(), ui_->磁盘->isChecked(), this);
     ui_->按钮_连接服务器->setEnabled(true);
 }
 

@@ -28,18 +28,23 @@ TEST(TemporaryFilesTest, NewFileIsTheUsersAloneAndNeverReplacesAnother) {
     EXPECT_EQ(WriteNewFile(dir.File("missing/a.rdp"), "text"), NewFileResult::Failed);
 }
 
-TEST(TemporaryFilesTest, DirectoryEndsInASeparator) {
-    const char* old = std::getenv("TMPDIR");
-    const std::string saved = old != nullptr ? old : "";
-    ::setenv("TMPDIR", "/var/tmp", 1);
-    EXPECT_EQ(TemporaryDirectory(), "/var/tmp/");
-    ::setenv("TMPDIR", "relative", 1);
-    EXPECT_EQ(TemporaryDirectory(), "/tmp/");
-    if (old != nullptr) {
-        ::setenv("TMPDIR", saved.c_str(), 1);
-    } else {
-        ::unsetenv("TMPDIR");
-    }
+TEST(TemporaryFilesTest, UniqueFileNeverOpensANameSomeoneTook) {
+    TempDir dir;
+    // Every name is the same one, already taken: its file stays as it was and no path is handed out.
+    WriteTestFile(dir.File("taken.rdp"), BytesFromText("someone else's"));
+    EXPECT_EQ(WriteUniqueFile(
+                  dir.Path(), [](std::uint64_t) { return std::string("taken.rdp"); }, "mine"),
+              "");
+    EXPECT_EQ(ReadWholeFile(dir.File("taken.rdp")), BytesFromText("someone else's"));
+
+    // Names drawn at random differ from one file to the next.
+    const auto hex = [](std::uint64_t number) { return std::to_string(number) + ".rdp"; };
+    const std::string first = WriteUniqueFile(dir.Path(), hex, "one");
+    const std::string second = WriteUniqueFile(dir.Path(), hex, "two");
+    ASSERT_FALSE(first.empty());
+    ASSERT_FALSE(second.empty());
+    EXPECT_NE(first, second);
+    EXPECT_EQ(ReadWholeFile(second), BytesFromText("two"));
 }
 
 } // namespace

@@ -4,8 +4,11 @@
 #include "support/ModalDialogs.h"
 
 #include <QMessageBox>
+#include <QTest>
+#include <cerrno>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 
 namespace {
 
@@ -14,7 +17,8 @@ protected:
     ConnectToServerTest()
         : tmp_("TMPDIR", home_.Path())
         , data_("XDG_DATA_HOME", home_.Path())
-        , config_("XDG_CONFIG_HOME", home_.Path()) {
+        , config_("XDG_CONFIG_HOME", home_.Path())
+        , runtime_("XDG_RUNTIME_DIR", home_.Path()) {
         MsgBox::ClearAnswered();
     }
     ~ConnectToServerTest() override { MsgBox::ClearAnswered(); }
@@ -28,16 +32,25 @@ protected:
         return entry;
     }
 
+    // The box a failed client gets, once its end reached the event loop; nullopt when none came within 10 s.
+    std::optional<MsgBox::Shown> BoxAfterClientEnds() {
+        MsgBox::SetNextAnswer(MsgBox::Result::Ok);
+        const bool shown = QTest::qWaitFor([] { return !MsgBox::Answered().empty(); }, 10000);
+        return shown ? std::optional(MsgBox::Answered().back()) : std::nullopt;
+    }
+
     TempDir home_;
     ScopedEnv tmp_;
     ScopedEnv data_;
     ScopedEnv config_;
+    ScopedEnv runtime_;
+    QObject context_;
 };
 
 TEST_F(ConnectToServerTest, StartsTheClientWithoutAnyBox) {
     StandInClient client;
     ArmModalGuard();
-    ConnectToServer(Entry(), {true, true}, false);
+    ConnectToServer(Entry(), {true, true}, false, &context_);
     DisarmModalGuard();
     EXPECT_TRUE(MsgBox::Answered().empty());
     const auto run = client.WaitForRun();
@@ -51,7 +64,7 @@ TEST_F(ConnectToServerTest, StartsTheClientWithoutAnyBox) {
 TEST_F(ConnectToServerTest, MissingClientIsNamedOnce) {
     ScopedEnv path("PATH", home_.Path());
     MsgBox::SetNextAnswer(MsgBox::Result::Ok);
-    ConnectToServer(Entry(), {}, false);
+    ConnectToServer(Entry(), {}, false, &context_);
     ASSERT_EQ(MsgBox::Answered().size(), 1u);
     EXPECT_TRUE(MsgBox::Answered()[0].text.contains(QStringLiteral("freerdp2-x11")));
     EXPECT_EQ(MsgBox::Answered()[0].icon, MsgBox::Icon::Warning);
@@ -66,8 +79,57 @@ TEST_F(ConnectToServerTest, MissingClientBoxIsARealBoxThatCloses) {
         text = box->text();
         box->accept();
     });
-    ConnectToServer(Entry(), {}, false);
+    ConnectToServer(Entry(), {}, false, &context_);
     EXPECT_TRUE(text.contains(QStringLiteral("xfreerdp")));
+}
+
+TEST_F(ConnectToServerTest, FailedLoginIsToldOnceWithItsReason) {
+    StandInClient client;
+    const std::pair<const char*, const char*> failures[] = {
+        {"154", "账号或密码错误"},
+        {"147", "主机不可达"},
+        {"143", "证书"},
+        {"128", "未能启动"},
+    };
+    for (const auto& [status, reason] : failures) {
+        ScopedEnv exit("STANDIN_EXIT", status);
+        MsgBox::ClearAnswered();
+        ConnectToServer(Entry(), {}, false, &context_);
+        const std::optional<MsgBox::Shown> box = BoxAfterClientEnds();
+        ASSERT_TRUE(box) << status;
+        EXPECT_TRUE(box->text.contains(QString::fromUtf8(reason))) << status << ": " << box->text.toStdString();
+        EXPECT_EQ(box->caption, QStringLiteral("连接服务器"));
+        // One box per failed client, not one per wake-up of the watch.
+        QTest::qWait(100);
+        EXPECT_EQ(MsgBox::Answered().size(), 1u);
+    }
+}
+
+TEST_F(ConnectToServerTest, SessionThatEndsNormallySaysNothingAndLeavesNoZombie) {
+    StandInClient client;
+    ScopedEnv sleep("STANDIN_SLEEP", "1");
+    ConnectToServer(Entry(), {}, false, &context_);
+    ASSERT_TRUE(client.WaitForRun());
+    // The watch reaps the client once it ends: no child of ours is left behind.
+    EXPECT_TRUE(QTest::qWaitFor(
+        [] {
+            siginfo_t info{};
+            return ::waitid(P_ALL, 0, &info, WEXITED | WNOHANG | WNOWAIT) < 0 && errno == ECHILD;
+        },
+        10000));
+    EXPECT_TRUE(MsgBox::Answered().empty());
+}
+
+TEST_F(ConnectToServerTest, LineBreakInAStoredValueNamesTheEntryAndTheBox) {
+    StandInClient client;
+    ServerEntry entry = Entry();
+    entry.account = "Administrator\nfull address:s:127.0.0.2:3390";
+    MsgBox::SetNextAnswer(MsgBox::Result::Ok);
+    ConnectToServer(entry, {}, false, &context_);
+    ASSERT_EQ(MsgBox::Answered().size(), 1u);
+    EXPECT_TRUE(MsgBox::Answered()[0].text.contains(QStringLiteral("127.0.0.1:3389")));
+    EXPECT_TRUE(MsgBox::Answered()[0].text.contains(QStringLiteral("“登陆账号”")));
+    EXPECT_EQ(client.Started(), 0);
 }
 
 } // namespace

@@ -1,12 +1,11 @@
 #include "servers/RemoteDesktopLauncher.h"
 #include "StandInClient.h"
-#include "runtime/DataProtection.h"
 #include "runtime/Files.h"
 #include "runtime/Gbk.h"
 #include "runtime/UserRegistry.h"
+#include "servers/ClientEnd.h"
 #include "servers/RdpFile.h"
 
-#include <chrono>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -19,9 +18,11 @@ protected:
     RemoteDesktopLauncherTest()
         : tmp_("TMPDIR", home_.File("tmp"))
         , data_("XDG_DATA_HOME", home_.File("data"))
-        , config_("XDG_CONFIG_HOME", home_.File("config")) {
-        for (const char* name : {"tmp", "data", "config"}) {
+        , config_("XDG_CONFIG_HOME", home_.File("config"))
+        , runtime_("XDG_RUNTIME_DIR", home_.File("run")) {
+        for (const char* name : {"tmp", "data", "config", "run"}) {
             std::filesystem::create_directory(home_.File(name));
+            ::chmod(home_.File(name).c_str(), 0700);
         }
     }
 
@@ -34,14 +35,22 @@ protected:
         return entry;
     }
 
-    std::size_t TemporaryFiles() const {
-        return static_cast<std::size_t>(std::distance(std::filesystem::directory_iterator(home_.File("tmp")), {}));
+    std::size_t FilesIn(const std::string& name) const {
+        if (!std::filesystem::exists(home_.File(name))) {
+            return 0;
+        }
+        return static_cast<std::size_t>(std::distance(std::filesystem::directory_iterator(home_.File(name)), {}));
     }
+    std::size_t ConnectionFiles() const { return FilesIn("run/tolvar"); }
+
+    // The file as the client read it, back in the program's own GBK.
+    static std::string GbkFile(const StandInClient::Run& run) { return Gbk::FromUtf8(run.Utf8File()); }
 
     TempDir home_;
     ScopedEnv tmp_;
     ScopedEnv data_;
     ScopedEnv config_;
+    ScopedEnv runtime_;
 };
 
 TEST_F(RemoteDesktopLauncherTest, StartsTheClientWithTheFileAndOptions) {
@@ -50,7 +59,9 @@ TEST_F(RemoteDesktopLauncherTest, StartsTheClientWithTheFileAndOptions) {
     const LaunchResult result = LaunchRemoteDesktop(entry, {false, true}, false);
     ASSERT_EQ(result.outcome, LaunchOutcome::Started);
 
-    EXPECT_EQ(std::filesystem::path(result.connectionFile).parent_path(), home_.File("tmp"));
+    // Never the shared temporary directory, where others can guess and take names.
+    EXPECT_EQ(std::filesystem::path(result.connectionFile).parent_path(), home_.File("run/tolvar"));
+    EXPECT_EQ(FilesIn("tmp"), 0u);
     // The client reads a connection file only under this ending.
     EXPECT_TRUE(result.connectionFile.ends_with(".tmp.rdp")) << result.connectionFile;
     EXPECT_EQ(result.commandLine, "mstsc.exe " + result.connectionFile + " /f ");
@@ -62,7 +73,7 @@ TEST_F(RemoteDesktopLauncherTest, StartsTheClientWithTheFileAndOptions) {
     ASSERT_TRUE(run);
     EXPECT_EQ(run->arguments, (std::vector<std::string>{result.connectionFile, "/f", "/cert:tofu"}));
     EXPECT_EQ(run->input, "");
-    EXPECT_EQ(run->file, ConnectionFileText(entry, false, ""));
+    EXPECT_EQ(GbkFile(*run), ConnectionFileText(entry, false, ""));
 }
 
 TEST_F(RemoteDesktopLauncherTest, PasswordReachesTheClientOnlyOnItsInput) {
@@ -82,21 +93,11 @@ TEST_F(RemoteDesktopLauncherTest, PasswordReachesTheClientOnlyOnItsInput) {
     }
     EXPECT_EQ(run->environment.find("s3cret"), std::string::npos);
 
-    // The file's blob opens under the user's key to the password laid out for protection.
-    const auto lines = Gbk::Split(run->file, "\r\n");
+    // The password line keeps its place but carries no secret for the client to log.
+    const std::string file = GbkFile(*run);
+    const auto lines = Gbk::Split(file, "\r\n");
     ASSERT_EQ(lines.size(), 45u);
-    const std::string prefix = "password 51:b:";
-    ASSERT_EQ(lines[18].substr(0, prefix.size()), prefix);
-    const std::string_view blob = lines[18].substr(prefix.size());
-    ASSERT_EQ(blob.size() % 2, 1u);
-    ASSERT_EQ(blob.back(), '0');
-    Bytes sealed;
-    for (std::size_t i = 0; i + 1 < blob.size(); i += 2) {
-        sealed.push_back(static_cast<unsigned char>(std::stoi(std::string(blob.substr(i, 2)), nullptr, 16)));
-    }
-    std::string description;
-    EXPECT_EQ(UnprotectData(sealed, &description), PasswordPlaintext(password));
-    EXPECT_EQ(description, "psw");
+    EXPECT_EQ(lines[18], "password 51:b:0");
     EXPECT_EQ(lines[12], "redirectsmartcards:i:0");
 }
 
@@ -110,41 +111,79 @@ TEST_F(RemoteDesktopLauncherTest, SecondConnectKeepsTheRegistryValueAndTakesANew
     EXPECT_EQ(RegistryQueryDword(kLocalDevicesKey, "srv1"), 3u);
 
     EXPECT_NE(first.connectionFile, second.connectionFile);
-    EXPECT_EQ(TemporaryFiles(), 2u);
+    EXPECT_EQ(ConnectionFiles(), 2u);
     EXPECT_TRUE(client.WaitForRun());
     EXPECT_TRUE(client.WaitForRun());
 }
 
-TEST_F(RemoteDesktopLauncherTest, TakenNamesAreSkippedAndKept) {
+TEST_F(RemoteDesktopLauncherTest, DirectoriesOthersCanWriteAreNeverUsed) {
     StandInClient client;
-    // Every name the next few seconds of ticks could give is already taken.
-    const auto now =
-        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch());
-    const auto first = static_cast<std::uint32_t>(now.count());
-    constexpr std::uint32_t kTaken = 3000;
-    for (std::uint32_t n = first; n < first + kTaken; ++n) {
-        WriteTestFile(home_.File("tmp/" + TemporaryFileName(n) + ".rdp"), BytesFromText("old"));
+    // A runtime directory open to others: the per-user data directory's own folder is used instead.
+    ::chmod(home_.File("run").c_str(), 0777);
+    const LaunchResult fallback = LaunchRemoteDesktop(Entry("h"), {}, false);
+    ASSERT_EQ(fallback.outcome, LaunchOutcome::Started);
+    EXPECT_EQ(std::filesystem::path(fallback.connectionFile).parent_path(), home_.File("data/tolvar/connections"));
+    ASSERT_TRUE(client.WaitForRun());
+
+    // Our own folder in it, made writable by others: neither place is safe, so nothing starts.
+    ::chmod(home_.File("run").c_str(), 0700);
+    std::filesystem::create_directory(home_.File("run/tolvar"));
+    ::chmod(home_.File("run/tolvar").c_str(), 0773);
+    ::chmod(home_.File("data/tolvar/connections").c_str(), 0770);
+    const LaunchResult refused = LaunchRemoteDesktop(Entry("h", "pw"), {}, false);
+    EXPECT_EQ(refused.outcome, LaunchOutcome::NoFile);
+    EXPECT_TRUE(refused.connectionFile.empty());
+    EXPECT_EQ(ConnectionFiles(), 0u);
+    EXPECT_EQ(FilesIn("data/tolvar/connections"), 1u);
+    EXPECT_EQ(client.Started(), 1);
+}
+
+TEST_F(RemoteDesktopLauncherTest, LineBreaksAndZeroBytesNeverReachTheFile) {
+    StandInClient client;
+    const std::pair<std::string ServerEntry::*, ConnectionField> fields[] = {
+        {&ServerEntry::host, ConnectionField::Host},
+        {&ServerEntry::port, ConnectionField::Port},
+        {&ServerEntry::account, ConnectionField::Account},
+        {&ServerEntry::password, ConnectionField::Password},
+    };
+    for (const auto& [member, field] : fields) {
+        for (const std::string& bad :
+             {std::string("\nfull address:s:127.0.0.2:3390"), std::string("a\rb"), std::string("a\0b", 3)}) {
+            ServerEntry entry = Entry("127.0.0.1", "pw");
+            entry.*member += bad;
+            const LaunchResult result = LaunchRemoteDesktop(entry, {}, false);
+            EXPECT_EQ(result.outcome, LaunchOutcome::UnsafeValue);
+            EXPECT_EQ(result.unsafeField, field);
+        }
     }
-    const LaunchResult result = LaunchRemoteDesktop(Entry("h"), {}, false);
-    EXPECT_EQ(result.outcome, LaunchOutcome::Started);
-    EXPECT_EQ(TemporaryFiles(), kTaken + 1);
-    EXPECT_EQ(ReadWholeFile(home_.File("tmp/" + TemporaryFileName(first) + ".rdp")), BytesFromText("old"));
+    EXPECT_EQ(ConnectionFiles(), 0u);
+    EXPECT_FALSE(RegistryQueryDword(kLocalDevicesKey, "127.0.0.1"));
+    EXPECT_EQ(client.Started(), 0);
+}
+
+TEST_F(RemoteDesktopLauncherTest, ChineseAccountReachesTheClientIntact) {
+    StandInClient client;
+    ServerEntry entry = Entry("127.0.0.1");
+    entry.account = Gbk::FromUtf8("管理员");
+    ASSERT_EQ(LaunchRemoteDesktop(entry, {}, false).outcome, LaunchOutcome::Started);
     const auto run = client.WaitForRun();
     ASSERT_TRUE(run);
-    EXPECT_EQ(run->file, ConnectionFileText(Entry("h"), false, ""));
+    const std::string text = run->Utf8File();
+    EXPECT_NE(text.find("\r\nusername:s:管理员\r\n"), std::string::npos) << text;
 }
 
 TEST_F(RemoteDesktopLauncherTest, PathWithABlankStaysOneArgument) {
-    const std::string spaced = home_.File("tmp/with blank");
+    const std::string spaced = home_.File("run/with blank");
     std::filesystem::create_directory(spaced);
-    ScopedEnv tmp("TMPDIR", spaced);
+    ::chmod(spaced.c_str(), 0700);
+    ScopedEnv runtime("XDG_RUNTIME_DIR", spaced);
     StandInClient client;
     const LaunchResult result = LaunchRemoteDesktop(Entry("h"), {}, false);
     const auto run = client.WaitForRun();
     ASSERT_TRUE(run);
     ASSERT_FALSE(run->arguments.empty());
     EXPECT_EQ(run->arguments[0], result.connectionFile);
-    EXPECT_EQ(run->file, ConnectionFileText(Entry("h"), false, ""));
+    EXPECT_EQ(GbkFile(*run), ConnectionFileText(Entry("h"), false, ""));
 }
 
 TEST_F(RemoteDesktopLauncherTest, PrefersTheNewerClient) {
@@ -159,23 +198,19 @@ TEST_F(RemoteDesktopLauncherTest, NoClientLeavesNothingBehind) {
     ScopedEnv path("PATH", home_.File("tmp"));
     const LaunchResult result = LaunchRemoteDesktop(Entry("h", "pw"), {}, false);
     EXPECT_EQ(result.outcome, LaunchOutcome::NoClient);
-    EXPECT_EQ(TemporaryFiles(), 0u);
+    EXPECT_EQ(ConnectionFiles(), 0u);
     EXPECT_FALSE(RegistryQueryDword(kLocalDevicesKey, "h"));
 }
 
-TEST_F(RemoteDesktopLauncherTest, UnusableKeyStillConnectsWithAnEmptyBlob) {
-    StandInClient client;
-    // A key file others can read is no secret; protection fails, and the connect goes on without it.
-    const std::string key = DataProtectionKeyPath();
-    ASSERT_FALSE(key.empty());
-    WriteTestFile(key, Bytes(32, 7));
-    ::chmod(key.c_str(), 0644);
-    const LaunchResult result = LaunchRemoteDesktop(Entry("h", "pw"), {}, false);
-    EXPECT_EQ(result.outcome, LaunchOutcome::Started);
-    const auto run = client.WaitForRun();
-    ASSERT_TRUE(run);
-    EXPECT_EQ(Gbk::Split(run->file, "\r\n").at(18), "password 51:b:0");
-    EXPECT_EQ(run->input, "pw\n");
-}
-
 } // namespace
+
+TEST(ClientEndTest, OnlyAnEarlyFailureIsTold) {
+    using namespace std::chrono_literals;
+    EXPECT_EQ(ClientFailureOf({true, 154}, 2s), ClientFailure::WrongCredentials);
+    // After its first minute the client ran a session; whatever ended it was the user's own business.
+    EXPECT_EQ(ClientFailureOf({true, 154}, kClientStartWindow), ClientFailure::None);
+    EXPECT_EQ(ClientFailureOf({true, 0}, 1s), ClientFailure::None);
+    EXPECT_EQ(ClientFailureOf({true, 11}, 1s), ClientFailure::None);
+    EXPECT_EQ(ClientFailureOf({false, 15}, 1s), ClientFailure::None);
+    EXPECT_EQ(ClientFailureOf({false, 11}, 1s), ClientFailure::Other);
+}

@@ -215,6 +215,7 @@ TEST_F(ServerPageTest, SelectingARowEnablesDeleteAndConnectAndShowsItsNote) {
     const ScopedEnv tmp("TMPDIR", home.Path());
     const ScopedEnv data("XDG_DATA_HOME", home.Path());
     const ScopedEnv config("XDG_CONFIG_HOME", home.Path());
+    const ScopedEnv runtime("XDG_RUNTIME_DIR", home.Path());
     StandInClient client;
     page_->findChild<QCheckBox*>(QStringLiteral("选择框_admin"))->setChecked(true);
     Select(1);
@@ -230,7 +231,7 @@ TEST_F(ServerPageTest, SelectingARowEnablesDeleteAndConnectAndShowsItsNote) {
         EXPECT_EQ(std::vector(started->arguments.begin() + 1, started->arguments.end()),
                   (std::vector<std::string>{"/admin", "/f", "/cert:tofu", "/from-stdin:force"}));
         EXPECT_EQ(started->input, "pw\n");
-        EXPECT_NE(started->file.find("full address:s:h2:2\r\n"), std::string::npos);
+        EXPECT_NE(started->Utf8File().find("full address:s:h2:2\r\n"), std::string::npos);
         files.insert(started->arguments[0]);
     }
     EXPECT_EQ(files.size(), 3u) << "each connect writes a file of its own";

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <iconv.h>
 #include <sys/stat.h>
 #include <thread>
 
@@ -43,7 +44,9 @@ StandInClient::StandInClient(const std::vector<std::string>& names) {
                                "cat \"$1\" > \"$r/file\" 2>/dev/null\n"
                                "cat > \"$r/stdin\"\n"
                                "env > \"$r/environ\"\n"
-                               ": > \"$r/done\"\n";
+                               ": > \"$r/done\"\n"
+                               "sleep \"${STANDIN_SLEEP:-0}\"\n"
+                               "exit \"${STANDIN_EXIT:-0}\"\n";
     for (const std::string& name : names) {
         const std::string path = dir_.File("bin/" + name);
         WriteTestFile(path, BytesFromText(script));
@@ -77,6 +80,23 @@ std::optional<StandInClient::Run> StandInClient::WaitForRun() {
     result.environment = Read(run + "/environ");
     result.file = Read(run + "/file");
     return result;
+}
+
+std::string StandInClient::Run::Utf8File() const {
+    if (file.size() < 2 || file.compare(0, 2, "\xFF\xFE") != 0) {
+        return "";
+    }
+    iconv_t cd = ::iconv_open("UTF-8", "UTF-16LE");
+    std::string in = file.substr(2);
+    std::string out(in.size() * 2, '\0');
+    char* from = in.data();
+    std::size_t fromLeft = in.size();
+    char* to = out.data();
+    std::size_t toLeft = out.size();
+    const bool whole = ::iconv(cd, &from, &fromLeft, &to, &toLeft) != static_cast<std::size_t>(-1);
+    ::iconv_close(cd);
+    out.resize(out.size() - toLeft);
+    return whole ? out : "";
 }
 
 int StandInClient::Started() const {

@@ -8,7 +8,8 @@
 
 // Stand-in remote desktop clients: shell scripts put first on PATH that record, for every run, the name they
 // were started under, their arguments, their standard input, their environment and a copy of the file named
-// by their first argument. PATH is restored when the object goes.
+// by their first argument. They then wait STANDIN_SLEEP seconds and exit with STANDIN_EXIT, as a client whose
+// login failed would. PATH is restored when the object goes.
 class StandInClient {
 public:
     struct Run {
@@ -17,6 +18,10 @@ public:
         std::string input;
         std::string environment;
         std::string file;
+
+        // The file as FreeRDP reads it: UTF-16LE after a byte-order mark, decoded to UTF-8; a file in any other
+        // form gives "".
+        std::string Utf8File() const;
     };
 
     explicit StandInClient(const std::vector<std::string>& names = {"xfreerdp"});

@@ -1,0 +1,21 @@
+#pragma once
+
+#include "runtime/DetachedProcess.h"
+
+#include <chrono>
+
+// Why a remote desktop client ended without a session, as the user is told it.
+enum class ClientFailure {
+    None,               // it ran a session, or ended as the user asked
+    WrongCredentials,   // the server refused the account or the password
+    Unreachable,        // no connection to the host and port
+    CertificateChanged, // the server showed another certificate than the one trusted before
+    StartFailed,        // the client itself could not start
+    Other,
+};
+
+// A client that ran longer than this had its session; how it ended then is the user's business.
+inline constexpr std::chrono::seconds kClientStartWindow{60};
+
+// The failure FreeRDP's exit status names, for a client that ran for `ran`.
+ClientFailure ClientFailureOf(const ProcessEnd& end, std::chrono::steady_clock::duration ran);
