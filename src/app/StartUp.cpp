@@ -2,11 +2,14 @@
 
 #include "app/AppState.h"
 #include "app/AuthDialog.h"
+#include "app/EndOnSignals.h"
 #include "bookmarks/BookmarkStore.h"
 #include "runtime/MsgBox.h"
 #include "servers/ServerPage.h"
 #include "settings/SettingsFile.h"
 #include "tools/NetToolsPage.h"
+
+#include <QGuiApplication>
 
 namespace {
 
@@ -58,11 +61,21 @@ std::unique_ptr<MainWindow> StartUp(AppState& state) {
     auto* netToolsPage = new NetToolsPage;
     auto* serverPage = new ServerPage(state.servers, state.settingsBytes, state.startupPassword);
     mainWindow->EmbedPages(serverPage, netToolsPage);
-    QObject::connect(mainWindow.get(), &MainWindow::AboutToBeDestroyed, serverPage, [&state, serverPage] {
+    // Every change is saved at once, so that neither a lost display nor a crash loses what was done before it.
+    const auto save = [&state, serverPage] {
         if (!state.settingsSavePath.empty()) {
             serverPage->SaveSettings(state.settingsSavePath);
-        } else if (state.settingsSaveBlock != SettingsSaveBlock::NoDirectory) {
-            // A file we could not read or may not write is kept as it is; the user hears why once, here.
+        }
+    };
+    QObject::connect(serverPage, &ServerPage::SettingsChanged, serverPage, save);
+    // The desktop session asks before it ends the program at a logout.
+    QObject::connect(qApp, &QGuiApplication::commitDataRequest, serverPage, save);
+    QObject::connect(mainWindow.get(), &MainWindow::AboutToBeDestroyed, serverPage, [&state, save] {
+        save();
+        // A file we could not read or may not write is kept as it is; the user hears why once, here, unless a
+        // signal is ending the program, when nobody may be there to close the box.
+        if (state.settingsSavePath.empty() && state.settingsSaveBlock != SettingsSaveBlock::NoDirectory &&
+            !EndRequested()) {
             MsgBox::Show(SkippedSaveText(state.settingsSaveBlock));
         }
     });

@@ -1,5 +1,6 @@
 #include "app/AppState.h"
 #include "app/Application.h"
+#include "app/EndOnSignals.h"
 #include "app/StartUp.h"
 #include "runtime/ProgramDirectory.h"
 
@@ -40,6 +41,7 @@ int main(int argc, char** argv) {
     HandleCommandLine(argc, argv);
     QApplication application(argc, argv);
     ConfigureApplication();
+    EndOnSignals();
 
     AppState state;
     state.directories = LocateDataDirectories();
@@ -47,5 +49,6 @@ int main(int argc, char** argv) {
     // from here, so failing to enter it changes nothing worth reporting.
     static_cast<void>(EnterDataDirectory(state.directories));
     const std::unique_ptr<MainWindow> mainWindow = StartUp(state);
-    return QApplication::exec();
+    // A signal that came while the startup password was asked for has already closed everything.
+    return EndRequested() ? EndExitCode() : QApplication::exec();
 }

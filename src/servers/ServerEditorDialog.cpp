@@ -3,6 +3,7 @@
 #include "runtime/GbkQt.h"
 #include "runtime/MsgBox.h"
 #include "servers/StorableField.h"
+#include "settings/SettingsFile.h"
 #include "ui_ServerEditorDialog.h"
 
 #include <optional>
@@ -45,10 +46,12 @@ std::optional<std::string> StorableText(const QString& typed, const QLabel* labe
 
 } // namespace
 
-ServerEditorDialog::ServerEditorDialog(ServerList& servers, std::size_t editingNumber, QWidget* parent)
+ServerEditorDialog::ServerEditorDialog(ServerList& servers, std::size_t editingNumber, QWidget* parent,
+                                       std::size_t room)
     : QDialog(parent)
     , servers_(servers)
     , editingNumber_(editingNumber)
+    , room_(room)
     , ui_(std::make_unique<Ui::ServerEditorDialog>()) {
     ui_->setupUi(this);
     connect(ui_->按钮1, &QPushButton::clicked, this, &ServerEditorDialog::OnConfirmClicked);
@@ -85,6 +88,14 @@ void ServerEditorDialog::OnConfirmClicked() {
             return;
         }
         *boxes[box].second = std::move(*text);
+    }
+    const std::optional<ServerEntry> old = editingNumber_ < 1 ? std::nullopt : servers_.EntryAt(editingNumber_);
+    const std::size_t freed = old ? ServerLineSize(*old) : 0;
+    if (ServerLineSize(entry) > room_ + freed) {
+        MsgBox::Show(QStringLiteral("设置文件 ms.ini 将超过 64 MB 的上限，之后无法读回，这项更改没有保存。\n"
+                                    "请删减服务器列表或备注后再试。"),
+                     QStringLiteral("输入出错"), MsgBox::Buttons::Ok, MsgBox::Icon::Error);
+        return;
     }
     if (editingNumber_ < 1) {
         servers_.Append(std::move(entry));

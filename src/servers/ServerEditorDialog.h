@@ -4,6 +4,7 @@
 
 #include <QDialog>
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 
 namespace Ui {
@@ -15,8 +16,10 @@ class ServerEditorDialog : public QDialog {
     Q_OBJECT
 
 public:
-    // Adds a new entry to `servers` when `editingNumber` is 0, else edits the entry of that number.
-    ServerEditorDialog(ServerList& servers, std::size_t editingNumber, QWidget* parent = nullptr);
+    // Adds a new entry to `servers` when `editingNumber` is 0, else edits the entry of that number. A change
+    // that would grow the settings text by more than `room` bytes is refused, as ms.ini could not be read back.
+    ServerEditorDialog(ServerList& servers, std::size_t editingNumber, QWidget* parent = nullptr,
+                       std::size_t room = SIZE_MAX);
     ~ServerEditorDialog() override;
 
 private:
@@ -24,5 +27,6 @@ private:
 
     ServerList& servers_;
     std::size_t editingNumber_;
+    std::size_t room_;
     std::unique_ptr<Ui::ServerEditorDialog> ui_;
 };

@@ -77,6 +77,9 @@ ServerPage::ServerPage(ServerList& servers, const Bytes& settingsBytes, std::str
     connect(ui_->按钮_连接服务器, &QPushButton::clicked, this, &ServerPage::OnConnectClicked);
     connect(ui_->按钮1, &QPushButton::clicked, this, &ServerPage::OnHelpClicked);
     connect(ui_->按钮_启动密码, &QPushButton::clicked, this, &ServerPage::OnStartupPasswordClicked);
+    // The two screen options are one radio pair: one of them toggles for every change.
+    connect(ui_->选择框_admin, &QCheckBox::toggled, this, &ServerPage::SettingsChanged);
+    connect(ui_->单选框1024768, &QRadioButton::toggled, this, &ServerPage::SettingsChanged);
 
     RefillView();
     StartProbePass(servers_, probe,
@@ -97,6 +100,10 @@ ConnectionOptions ServerPage::Options() const {
 void ServerPage::SetOptions(const ConnectionOptions& options) {
     ui_->选择框_admin->setChecked(options.forceLogin);
     (options.fullScreen ? ui_->单选框1024768 : ui_->单选框800600)->setChecked(true);
+}
+
+std::size_t ServerPage::SettingsRoom() const {
+    return ::SettingsRoom(servers_.Entries(), startupPassword_);
 }
 
 void ServerPage::SaveSettings(const std::string& path) const {
@@ -174,9 +181,10 @@ void ServerPage::OnSelectionChanged() {
 }
 
 void ServerPage::OnAddClicked() {
-    ServerEditorDialog dialog(servers_, 0, this);
+    ServerEditorDialog dialog(servers_, 0, this, SettingsRoom());
     if (dialog.exec() == QDialog::Accepted) {
         RefillView();
+        Q_EMIT SettingsChanged();
     }
 }
 
@@ -186,9 +194,10 @@ void ServerPage::OnEditClicked() {
         ShowNoSelection();
         return;
     }
-    ServerEditorDialog dialog(servers_, number, this);
+    ServerEditorDialog dialog(servers_, number, this, SettingsRoom());
     if (dialog.exec() == QDialog::Accepted) {
         RefillView();
+        Q_EMIT SettingsChanged();
     }
 }
 
@@ -204,6 +213,7 @@ void ServerPage::OnDeleteClicked() {
     }
     servers_.Remove(number);
     RefillView();
+    Q_EMIT SettingsChanged();
 }
 
 void ServerPage::OnConnectClicked() {
@@ -228,6 +238,8 @@ void ServerPage::OnHelpClicked() {
 }
 
 void ServerPage::OnStartupPasswordClicked() {
-    PasswordDialog dialog(startupPassword_);
-    dialog.exec();
+    PasswordDialog dialog(startupPassword_, nullptr, SettingsRoom());
+    if (dialog.exec() == QDialog::Accepted) {
+        Q_EMIT SettingsChanged();
+    }
 }

@@ -40,6 +40,10 @@ public:
     // Rebuilds the settings file at `path` from the live list, the options and the startup password.
     void SaveSettings(const std::string& path) const;
 
+Q_SIGNALS:
+    // The list, the options or the startup password changed: what ms.ini holds is out of date.
+    void SettingsChanged();
+
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
@@ -47,6 +51,8 @@ private:
     class ProbeRelay;
 
     void SetOptions(const ConnectionOptions& options);
+    // How much the settings text may still grow; ms.ini past its read limit would come back empty.
+    std::size_t SettingsRoom() const;
     void RefillView();
     // The entry number of the selected row; 0 when no row is selected.
     std::size_t SelectedNumber() const;

@@ -110,6 +110,20 @@ std::string SettingsText(const std::vector<ServerEntry>& servers, const Connecti
     return text;
 }
 
+std::size_t ServerLineSize(const ServerEntry& entry) {
+    return entry.host.size() + entry.port.size() + entry.account.size() + entry.password.size() + entry.note.size() +
+           4 * kFieldSeparator.size() + kLineEnd.size();
+}
+
+std::size_t SettingsRoom(const std::vector<ServerEntry>& servers, std::string_view startupPassword) {
+    std::size_t size = kAdminTag.size() + 1 + kLineEnd.size() + kStartTag.size() + 1 + kLineEnd.size() +
+                       kPasswordStart.size() + startupPassword.size() + kPasswordEnd.size() + kLineEnd.size();
+    for (const ServerEntry& entry : servers) {
+        size += ServerLineSize(entry);
+    }
+    return size < kReadLimit ? kReadLimit - size : 0;
+}
+
 bool SaveSettings(const std::vector<ServerEntry>& servers, const ConnectionOptions& options,
                   std::string_view startupPassword, const std::string& fileName) {
     const Bytes cipher = Rc4Crypt(BytesFromText(SettingsText(servers, options, startupPassword)), kSettingsKey);

@@ -53,6 +53,13 @@ ParsedSettings ParseSettings(const Bytes& settingsBytes);
 [[nodiscard]] std::string SettingsText(const std::vector<ServerEntry>& servers, const ConnectionOptions& options,
                                        std::string_view startupPassword);
 
+// The bytes one server line takes in the settings text.
+[[nodiscard]] std::size_t ServerLineSize(const ServerEntry& entry);
+
+// How many more bytes the settings text may grow by before ms.ini would be too large to read back: the room
+// left beside `servers` and `startupPassword`, counting the option lines at their longest.
+[[nodiscard]] std::size_t SettingsRoom(const std::vector<ServerEntry>& servers, std::string_view startupPassword);
+
 // Writes the whole file anew, readable by its owner only; the old file survives a failed write.
 [[nodiscard]] bool SaveSettings(const std::vector<ServerEntry>& servers, const ConnectionOptions& options,
                                 std::string_view startupPassword, const std::string& fileName = kSettingsFileName);

@@ -13,9 +13,10 @@ void ShowInputError(const QString& text) {
 
 } // namespace
 
-PasswordDialog::PasswordDialog(std::string& startupPassword, QWidget* parent)
+PasswordDialog::PasswordDialog(std::string& startupPassword, QWidget* parent, std::size_t room)
     : QDialog(parent)
     , startupPassword_(startupPassword)
+    , room_(room)
     , ui_(std::make_unique<Ui::PasswordDialog>()) {
     ui_->setupUi(this);
     connect(ui_->按钮1, &QPushButton::clicked, this, &PasswordDialog::OnOkClicked);
@@ -37,6 +38,10 @@ void PasswordDialog::OnOkClicked() {
         }
         if (!IsStorableStartupPassword(*password)) {
             ShowInputError(QStringLiteral("密码不能含有“>”或“#Start:”，也不能含有两个或更多的“|”"));
+            return;
+        }
+        if (password->size() > startupPassword_.size() + room_) {
+            ShowInputError(QStringLiteral("设置文件 ms.ini 将超过 64 MB 的上限，之后无法读回，密码没有保存"));
             return;
         }
         startupPassword_ = *password;

@@ -11,6 +11,7 @@
 #include "tools/NetToolsPage.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QDialog>
 #include <QLineEdit>
 #include <QPushButton>
@@ -81,6 +82,15 @@ TEST_F(StartUpTest, WithoutSettingsBothPagesComeAtOnceAndCloseWritesTheDefaults)
     window->close();
     EXPECT_EQ(TextFromBytes(LoadSettings()), "#Start:1\r\n#LoadinPass:<>\r\n");
     EXPECT_TRUE(MsgBox::Answered().empty());
+}
+
+TEST_F(StartUpTest, EachChangeReachesTheFileAtOnceNotOnlyAtClose) {
+    ArmModalGuard();
+    AppState state;
+    std::unique_ptr<MainWindow> window = StartUp(state);
+    // A lost display or a crash never reaches the close: the change must already be on disk.
+    window->findChild<QCheckBox*>(QStringLiteral("选择框_admin"))->setChecked(true);
+    EXPECT_EQ(TextFromBytes(LoadSettings()), "#admin:1\r\n#Start:1\r\n#LoadinPass:<>\r\n");
 }
 
 TEST_F(StartUpTest, StoredPasswordIsAskedForBeforeThePagesAndWrongOnesAreRefused) {

@@ -1,6 +1,7 @@
 #include "servers/ServerPage.h"
 #include "LoopbackPeers.h"
 #include "StandInClient.h"
+#include "runtime/Files.h"
 #include "runtime/Gbk.h"
 #include "runtime/MsgBox.h"
 #include "settings/SettingsFile.h"
@@ -13,6 +14,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSignalSpy>
 #include <QTest>
 #include <QTreeWidget>
 #include <gtest/gtest.h>
@@ -468,6 +470,33 @@ TEST_F(ServerEditorTest, TheConfirmCaptionFitsItsButtonInBothModes) {
     WithEditor(u"按钮_添加服务器", fits);
     Select(0);
     WithEditor(u"按钮_设置服务器", fits);
+}
+
+TEST_F(ServerEditorTest, EveryChangeIsAnnouncedAndOneThatOutgrowsTheFileIsRefused) {
+    // One entry whose note leaves room for less than another line: ms.ini would pass its read limit.
+    ServerEntry huge{"h1", "1", "a", "", std::string(kReadLimit - 200, 'n'), ServerStatus::Unknown};
+    servers_.Append(huge);
+    Open("", true);
+    QSignalSpy changed(page_.get(), &ServerPage::SettingsChanged);
+    MsgBox::SetNextAnswer(MsgBox::Result::Ok);
+    EXPECT_FALSE(WithEditor(u"按钮_添加服务器", [](QWidget* dialog) {
+        NoteBox(dialog)->setPlainText(QString(300, u'x'));
+        QTest::mouseClick(DialogButton(dialog, u"按钮1"), Qt::LeftButton);
+    }));
+    EXPECT_EQ(servers_.Count(), 1u);
+    ASSERT_EQ(MsgBox::Answered().size(), 1u);
+    EXPECT_TRUE(MsgBox::Answered()[0].text.contains(QStringLiteral("64 MB")));
+    EXPECT_EQ(changed.count(), 0);
+
+    // A small one fits, and each kind of change tells the page's owner to save.
+    EXPECT_TRUE(WithEditor(u"按钮_添加服务器",
+                           [](QWidget* dialog) { QTest::mouseClick(DialogButton(dialog, u"按钮1"), Qt::LeftButton); }));
+    EXPECT_EQ(changed.count(), 1);
+    page_->findChild<QCheckBox*>(QStringLiteral("选择框_admin"))->setChecked(true);
+    page_->findChild<QRadioButton*>(QStringLiteral("单选框800600"))->setChecked(true);
+    EXPECT_EQ(changed.count(), 3);
+    std::string text = SettingsText(servers_.Entries(), page_->Options(), password_);
+    EXPECT_LE(text.size(), kReadLimit);
 }
 
 } // namespace

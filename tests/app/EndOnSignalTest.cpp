@@ -1,0 +1,80 @@
+// The real program, ended by the signals a logout or `kill` sends, goes through its close and keeps its list.
+#include "runtime/Files.h"
+#include "settings/Rc4Crypt.h"
+#include "settings/SettingsFile.h"
+#include "support/TempDir.h"
+
+#include <chrono>
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// Whether `pid` has a handler of its own for `signal`, read from /proc: then it is ready for it.
+bool Catches(pid_t pid, int signal) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.starts_with("SigCgt:")) {
+            return (std::stoull(line.substr(7), nullptr, 16) >> (signal - 1) & 1) != 0;
+        }
+    }
+    return false;
+}
+
+// The exit status of `pid`, or -1 when it did not end within 20 s (it is then killed).
+int WaitForExit(pid_t pid) {
+    for (auto waited = 0ms; waited < 20s; waited += 10ms) {
+        int status = 0;
+        if (::waitpid(pid, &status, WNOHANG) == pid) {
+            return WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + WTERMSIG(status);
+        }
+        std::this_thread::sleep_for(10ms);
+    }
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, nullptr, 0);
+    return -1;
+}
+
+TEST(EndOnSignalTest, TermHangupAndInterruptEndThroughTheCloseThatSaves) {
+    for (const int signal : {SIGTERM, SIGHUP, SIGINT}) {
+        // A program directory of its own, where the list is kept beside a copy of the program.
+        TempDir dir;
+        const std::string program = dir.File("tolvar");
+        std::filesystem::copy_file(TOLVAR, program);
+        const std::string settings = dir.File("ms.ini");
+        // The close saves the list it shows with a password line, which this file lacks.
+        WriteTestFile(settings, Rc4Crypt(BytesFromText("127.0.0.1|1|a|p|n\r\n#Start:0\r\n"), kSettingsKey));
+        const std::string saved = "127.0.0.1|1|a|p|n\r\n#Start:0\r\n#LoadinPass:<>\r\n";
+
+        const pid_t child = ::fork();
+        if (child == 0) {
+            ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+            ::setenv("XDG_DATA_HOME", dir.File("data").c_str(), 1);
+            ::setenv("XDG_CONFIG_HOME", dir.File("config").c_str(), 1);
+            ::setenv("ASAN_OPTIONS", "detect_leaks=0", 1);
+            // The own-address lookup goes to a closed loopback port and is never answered.
+            ::setenv("TOLVAR_LOOKUP_URL", "http://127.0.0.1:9/", 1);
+            ::execl(program.c_str(), program.c_str(), static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        ASSERT_GT(child, 0);
+        bool ready = false;
+        for (auto waited = 0ms; waited < 20s && !ready; waited += 10ms) {
+            ready = Catches(child, signal);
+            std::this_thread::sleep_for(10ms);
+        }
+        ASSERT_TRUE(ready) << "the program never took over signal " << signal;
+        ASSERT_EQ(::kill(child, signal), 0);
+        EXPECT_EQ(WaitForExit(child), 128 + signal) << "signal " << signal;
+        EXPECT_EQ(TextFromBytes(LoadSettings(settings)), saved) << "signal " << signal;
+    }
+}
+
+} // namespace
