@@ -38,6 +38,17 @@ private:
     int previous_;
 };
 
+std::function<void()>& LockedStepHook() {
+    static std::function<void()> hook;
+    return hook;
+}
+
+void RunLockedStepHook() {
+    if (const std::function<void()>& hook = LockedStepHook()) {
+        hook();
+    }
+}
+
 // The named field of the current record, which must be a text; anything else ends the program.
 std::string ReadText(const std::string& field) {
     RecordDb::Value value = RecordDb::ReadField(field);
@@ -107,15 +118,22 @@ std::optional<Bookmark> BookmarkStore::Add(const Bookmark& bookmark) const {
         return std::nullopt;
     }
     std::optional<Bookmark> stored;
-    if (RecordDb::AppendBlank()) {
-        if (RecordDb::WriteField(kNameField, bookmark.name) && RecordDb::WriteField(kAddressField, bookmark.address)) {
-            // Read back, so the caller knows exactly what a later delete will find there.
-            stored = ReadCurrent();
-        } else if (RecordDb::MarkDeleted()) {
-            // A blank record would show as an empty row after the next start. The add has failed either way,
-            // so a failing pack here has nothing more to report.
-            static_cast<void>(RecordDb::Pack());
+    // Held until the record is written: another instance's pack in between would move the new record, and the
+    // writes would land on whichever record took its place.
+    if (RecordDb::LockTable()) {
+        if (RecordDb::AppendBlank()) {
+            RunLockedStepHook();
+            if (RecordDb::WriteField(kNameField, bookmark.name) &&
+                RecordDb::WriteField(kAddressField, bookmark.address)) {
+                // Read back, so the caller knows exactly what a later delete will find there.
+                stored = ReadCurrent();
+            } else if (RecordDb::MarkDeleted()) {
+                // A blank record would show as an empty row after the next start. The add has failed either
+                // way, so a failing pack here has nothing more to report.
+                static_cast<void>(RecordDb::Pack());
+            }
         }
+        RecordDb::UnlockTable();
     }
     RecordDb::CloseAll();
     return stored;
@@ -126,11 +144,22 @@ BookmarkStore::DeleteResult BookmarkStore::Delete(int index, const Bookmark& exp
     if (!writable_ || !RecordDb::Open(Path())) {
         return DeleteResult::Failed;
     }
-    // GoTo holds a number past the end to the last record, so the count is checked first.
-    DeleteResult result = DeleteResult::Changed;
-    if (index >= 0 && index < RecordDb::RecordCount() && RecordDb::GoTo(index + 1) && ReadCurrent() == expected) {
-        result = RecordDb::MarkDeleted() && RecordDb::Pack() ? DeleteResult::Deleted : DeleteResult::Failed;
+    DeleteResult result = DeleteResult::Failed;
+    // Held from the check to the end of the pack: another instance's pack in between would move a different
+    // record under the index, and that one would be deleted instead.
+    if (RecordDb::LockTable()) {
+        result = DeleteResult::Changed;
+        // GoTo holds a number past the end to the last record, so the count is checked first.
+        if (index >= 0 && index < RecordDb::RecordCount() && RecordDb::GoTo(index + 1) && ReadCurrent() == expected) {
+            RunLockedStepHook();
+            result = RecordDb::MarkDeleted() && RecordDb::Pack() ? DeleteResult::Deleted : DeleteResult::Failed;
+        }
+        RecordDb::UnlockTable();
     }
     RecordDb::CloseAll();
     return result;
+}
+
+void BookmarkStore::SetLockedStepHook(std::function<void()> hook) {
+    LockedStepHook() = std::move(hook);
 }

@@ -2,6 +2,7 @@
 
 #include "bookmarks/Bookmark.h"
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -44,6 +45,10 @@ public:
     };
     // Deletes record `index` (0-based) if it still holds `expected`, and packs the file at once.
     DeleteResult Delete(int index, const Bookmark& expected) const;
+
+    // Test hook: runs while Add or Delete holds the file locked against other processes, in Delete once the
+    // record has been found as expected, in Add once the blank record is appended. Empty: none.
+    static void SetLockedStepHook(std::function<void()> hook);
 
 private:
     std::optional<std::string> path_;
