@@ -7,6 +7,7 @@
 #include "runtime/Gbk.h"
 #include "runtime/NewFile.h"
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <thread>
@@ -17,6 +18,10 @@ const std::string kNameField = Gbk::FromUtf8("名称");
 const std::string kAddressField = Gbk::FromUtf8("网址");
 
 constexpr int kTypeMismatchCode = 5;
+// The field widths of the bookmark table, as the default file has them. The engine cuts a longer text at the
+// byte count wherever it falls, so the store cuts it first where a character ends.
+constexpr std::size_t kNameWidth = 500;
+constexpr std::size_t kAddressWidth = 512;
 // Another instance of the program may hold a lock on the file for a moment; waiting this long for it keeps
 // its adds and deletes from failing ours.
 constexpr int kLockWaitMs = 2000;
@@ -67,6 +72,20 @@ Bookmark ReadCurrent() {
 }
 
 } // namespace
+
+std::string CutAtCharacter(std::string_view text, std::size_t maxBytes) {
+    const std::size_t limit = std::min(maxBytes, text.size());
+    std::size_t end = 0;
+    while (end < limit) {
+        const std::size_t length = Gbk::CharLength(text, end);
+        // A first byte with nothing after it is what an earlier cut left of a character.
+        if (end + length > limit || (length == 1 && static_cast<unsigned char>(text[end]) >= 0x80)) {
+            break;
+        }
+        end += length;
+    }
+    return std::string(text.substr(0, end));
+}
 
 std::string BookmarkFilePath() {
     std::error_code failed;
@@ -123,8 +142,8 @@ std::optional<Bookmark> BookmarkStore::Add(const Bookmark& bookmark) const {
     if (RecordDb::LockTable()) {
         if (RecordDb::AppendBlank()) {
             RunLockedStepHook();
-            if (RecordDb::WriteField(kNameField, bookmark.name) &&
-                RecordDb::WriteField(kAddressField, bookmark.address)) {
+            if (RecordDb::WriteField(kNameField, CutAtCharacter(bookmark.name, kNameWidth)) &&
+                RecordDb::WriteField(kAddressField, CutAtCharacter(bookmark.address, kAddressWidth))) {
                 // Read back, so the caller knows exactly what a later delete will find there.
                 stored = ReadCurrent();
             } else if (RecordDb::MarkDeleted()) {

@@ -111,6 +111,13 @@ TEST_F(BookmarkStoreTest, AddsAppendInFileOrderAndLongTextsAreCutToTheirFields) 
     EXPECT_EQ(stored->address, longAddress.substr(0, 512));
     EXPECT_EQ(store_.ReadAll(), (std::vector<Bookmark>{Numbered(0), Numbered(1), *stored}));
     EXPECT_EQ(FileBytes().size(), 260u + 3 * 1016);
+
+    // One byte more in front, and both cuts would fall inside a character: they go before it instead.
+    const std::optional<Bookmark> shifted = store_.Add({"-" + longName, "-" + longName});
+    ASSERT_TRUE(shifted.has_value());
+    EXPECT_EQ(shifted->name, ("-" + longName).substr(0, 499));
+    EXPECT_EQ(shifted->address, ("-" + longName).substr(0, 511));
+    EXPECT_EQ(store_.ReadAll().back(), *shifted);
 }
 
 TEST_F(BookmarkStoreTest, DeleteRemovesOnlyAMatchingRecordAndPacksAtOnce) {
