@@ -9,6 +9,7 @@
 
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 namespace {
 
@@ -80,6 +81,15 @@ TEST_F(BookmarkStoreTest, ALinkWhoseFileIsMissingGetsTheDefaultFileAtItsTarget) 
     EXPECT_EQ(store_.Load().size(), 1u);
     EXPECT_TRUE(std::filesystem::is_symlink(path_));
     EXPECT_EQ(ReadWholeFile(dir_.File("kept/bookmarks.edb")), DefaultBookmarkImage());
+}
+
+TEST_F(BookmarkStoreTest, TheDefaultFileIsForItsOwnerOnly) {
+    const mode_t previous = ::umask(077);
+    EXPECT_EQ(store_.Load().size(), 1u);
+    ::umask(previous);
+    struct stat info {};
+    ASSERT_EQ(::stat(path_.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0600u);
 }
 
 TEST_F(BookmarkStoreTest, AStoreThatMayNotWriteLeavesEveryByteAsItWas) {
