@@ -101,7 +101,7 @@ void BookmarkList::DeleteSelected() {
 
 void BookmarkList::OpenSelected() {
     const int row = SelectedRow();
-    // Bytes rather than the shown text: they reach the opener unchanged even where a cut split a character.
+    // Bytes rather than the shown text: they reach the opener unchanged, without a round trip through Qt.
     const std::string address = row < 0 ? std::string() : FromBytes(list_->topLevelItem(row)->data(0, kOpenRole));
     ShellOpen(address);
 }
@@ -117,8 +117,10 @@ void BookmarkList::Refill(const std::vector<Bookmark>& bookmarks) {
     QList<QTreeWidgetItem*> rows;
     rows.reserve(static_cast<qsizetype>(bookmarks.size()));
     for (const Bookmark& bookmark : bookmarks) {
-        rows.append(
-            MakeRow(Gbk::ToQString(bookmark.name), Gbk::ToQString(bookmark.address), bookmark, bookmark.address));
+        // A text that an earlier cut ended inside a character is shown and opened without the half character;
+        // the row keeps the stored bytes for the check before a delete.
+        const std::string address = CutAtCharacter(bookmark.address);
+        rows.append(MakeRow(Gbk::ToQString(CutAtCharacter(bookmark.name)), Gbk::ToQString(address), bookmark, address));
     }
     list_->addTopLevelItems(rows);
 }

@@ -7,6 +7,7 @@
 #include "runtime/Gbk.h"
 #include "runtime/NewFile.h"
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <thread>
@@ -17,6 +18,10 @@ const std::string kNameField = Gbk::FromUtf8("名称");
 const std::string kAddressField = Gbk::FromUtf8("网址");
 
 constexpr int kTypeMismatchCode = 5;
+// The field widths of the bookmark table, as the default file has them. The engine cuts a longer text at the
+// byte count wherever it falls, so the store cuts it first where a character ends.
+constexpr std::size_t kNameWidth = 500;
+constexpr std::size_t kAddressWidth = 512;
 // Another instance of the program may hold a lock on the file for a moment; waiting this long for it keeps
 // its adds and deletes from failing ours.
 constexpr int kLockWaitMs = 2000;
@@ -38,6 +43,17 @@ private:
     int previous_;
 };
 
+std::function<void()>& LockedStepHook() {
+    static std::function<void()> hook;
+    return hook;
+}
+
+void RunLockedStepHook() {
+    if (const std::function<void()>& hook = LockedStepHook()) {
+        hook();
+    }
+}
+
 // The named field of the current record, which must be a text; anything else ends the program.
 std::string ReadText(const std::string& field) {
     RecordDb::Value value = RecordDb::ReadField(field);
@@ -56,6 +72,20 @@ Bookmark ReadCurrent() {
 }
 
 } // namespace
+
+std::string CutAtCharacter(std::string_view text, std::size_t maxBytes) {
+    const std::size_t limit = std::min(maxBytes, text.size());
+    std::size_t end = 0;
+    while (end < limit) {
+        const std::size_t length = Gbk::CharLength(text, end);
+        // A first byte with nothing after it is what an earlier cut left of a character.
+        if (end + length > limit || (length == 1 && static_cast<unsigned char>(text[end]) >= 0x80)) {
+            break;
+        }
+        end += length;
+    }
+    return std::string(text.substr(0, end));
+}
 
 std::string BookmarkFilePath() {
     std::error_code failed;
@@ -77,7 +107,8 @@ std::vector<Bookmark> BookmarkStore::Load() const {
     if (writable_ && !std::filesystem::exists(path, ignored)) {
         // A failure shows as an empty list, like any file that cannot be read. A link whose file is missing
         // gets its file, as the settings file does, rather than a list that can never be stored.
-        CreateNewFile(FollowLinks(path), DefaultBookmarkImage(), 0644);
+        // Readable by its owner only, as the settings file is.
+        CreateNewFile(FollowLinks(path), DefaultBookmarkImage(), 0600);
     }
     std::this_thread::sleep_for(kSettleTime);
     return ReadAll();
@@ -107,15 +138,22 @@ std::optional<Bookmark> BookmarkStore::Add(const Bookmark& bookmark) const {
         return std::nullopt;
     }
     std::optional<Bookmark> stored;
-    if (RecordDb::AppendBlank()) {
-        if (RecordDb::WriteField(kNameField, bookmark.name) && RecordDb::WriteField(kAddressField, bookmark.address)) {
-            // Read back, so the caller knows exactly what a later delete will find there.
-            stored = ReadCurrent();
-        } else if (RecordDb::MarkDeleted()) {
-            // A blank record would show as an empty row after the next start. The add has failed either way,
-            // so a failing pack here has nothing more to report.
-            static_cast<void>(RecordDb::Pack());
+    // Held until the record is written: another instance's pack in between would move the new record, and the
+    // writes would land on whichever record took its place.
+    if (RecordDb::LockTable()) {
+        if (RecordDb::AppendBlank()) {
+            RunLockedStepHook();
+            if (RecordDb::WriteField(kNameField, CutAtCharacter(bookmark.name, kNameWidth)) &&
+                RecordDb::WriteField(kAddressField, CutAtCharacter(bookmark.address, kAddressWidth))) {
+                // Read back, so the caller knows exactly what a later delete will find there.
+                stored = ReadCurrent();
+            } else if (RecordDb::MarkDeleted()) {
+                // A blank record would show as an empty row after the next start. The add has failed either
+                // way, so a failing pack here has nothing more to report.
+                static_cast<void>(RecordDb::Pack());
+            }
         }
+        RecordDb::UnlockTable();
     }
     RecordDb::CloseAll();
     return stored;
@@ -126,11 +164,22 @@ BookmarkStore::DeleteResult BookmarkStore::Delete(int index, const Bookmark& exp
     if (!writable_ || !RecordDb::Open(Path())) {
         return DeleteResult::Failed;
     }
-    // GoTo holds a number past the end to the last record, so the count is checked first.
-    DeleteResult result = DeleteResult::Changed;
-    if (index >= 0 && index < RecordDb::RecordCount() && RecordDb::GoTo(index + 1) && ReadCurrent() == expected) {
-        result = RecordDb::MarkDeleted() && RecordDb::Pack() ? DeleteResult::Deleted : DeleteResult::Failed;
+    DeleteResult result = DeleteResult::Failed;
+    // Held from the check to the end of the pack: another instance's pack in between would move a different
+    // record under the index, and that one would be deleted instead.
+    if (RecordDb::LockTable()) {
+        result = DeleteResult::Changed;
+        // GoTo holds a number past the end to the last record, so the count is checked first.
+        if (index >= 0 && index < RecordDb::RecordCount() && RecordDb::GoTo(index + 1) && ReadCurrent() == expected) {
+            RunLockedStepHook();
+            result = RecordDb::MarkDeleted() && RecordDb::Pack() ? DeleteResult::Deleted : DeleteResult::Failed;
+        }
+        RecordDb::UnlockTable();
     }
     RecordDb::CloseAll();
     return result;
+}
+
+void BookmarkStore::SetLockedStepHook(std::function<void()> hook) {
+    LockedStepHook() = std::move(hook);
 }

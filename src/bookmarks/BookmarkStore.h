@@ -2,11 +2,18 @@
 
 #include "bookmarks/Bookmark.h"
 
+#include <cstddef>
+#include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 inline constexpr const char* kBookmarkFileName = "websc.edb";
+
+// The longest start of `text` of at most `maxBytes` bytes that ends between two whole GBK characters, so that
+// no cut leaves the first byte of a character behind.
+std::string CutAtCharacter(std::string_view text, std::size_t maxBytes = std::string_view::npos);
 
 // Where the bookmark file lives: websc.edb beside ms.ini, in the working directory the program entered at
 // start. Every part of the program takes the path from here.
@@ -31,8 +38,8 @@ public:
     // The reading part of Load alone.
     std::vector<Bookmark> ReadAll() const;
 
-    // Appends a record. Gives the bookmark as stored (texts cut to their field widths), or nullopt when it could
-    // not be stored; a record left half-written is taken out again.
+    // Appends a record. Gives the bookmark as stored (texts cut to their field widths at a character boundary),
+    // or nullopt when it could not be stored; a record left half-written is taken out again.
     std::optional<Bookmark> Add(const Bookmark& bookmark) const;
 
     enum class DeleteResult {
@@ -44,6 +51,10 @@ public:
     };
     // Deletes record `index` (0-based) if it still holds `expected`, and packs the file at once.
     DeleteResult Delete(int index, const Bookmark& expected) const;
+
+    // Test hook: runs while Add or Delete holds the file locked against other processes, in Delete once the
+    // record has been found as expected, in Add once the blank record is appended. Empty: none.
+    static void SetLockedStepHook(std::function<void()> hook);
 
 private:
     std::optional<std::string> path_;

@@ -410,6 +410,33 @@ TEST_F(BookmarkListTest, DoubleClickHandsTheAddressToTheOpenerAsItsOneOperand) {
     EXPECT_EQ(opener.NextCall(), (std::vector<std::string>{"1", longAddress}));
 }
 
+TEST_F(BookmarkListTest, AnAddressCutInsideACharacterOpensWithoutHalfOfIt) {
+    PutBookmarks(0);
+    // 17 + 600 bytes: byte 511 starts a character, so a cut at 512 bytes would keep half of it.
+    const QString typed = QStringLiteral("http://127.0.0.1/") + QString(300, QChar(0x7F51));
+    const std::string address = *Gbk::FromQString(typed);
+    // As a file written before holds it: cut at 512 bytes, inside that character.
+    ASSERT_TRUE(RecordDb::Open("websc.edb"));
+    ASSERT_TRUE(RecordDb::AppendBlank());
+    ASSERT_TRUE(RecordDb::WriteField(Gbk::FromUtf8("网址"), address));
+    RecordDb::CloseAll();
+    {
+        Page page;
+        page.Add(QStringLiteral("new"), typed);
+    }
+    ASSERT_EQ(BookmarkStore().ReadAll().size(), 2u);
+    EXPECT_EQ(BookmarkStore().ReadAll()[1].address, address.substr(0, 511));
+
+    StandInOpener opener(dir_);
+    Page page;
+    const QString whole = typed.left(17 + 247);
+    for (int row = 0; row < 2; ++row) {
+        EXPECT_EQ(page.Shown()[row].second, whole) << row;
+        page.DoubleClick(row);
+        EXPECT_EQ(opener.NextCall(), (std::vector<std::string>{"1", whole.toStdString()})) << row;
+    }
+}
+
 // Runs this test program's hidden instance test in a child process adding bookmarks tagged `tag` in `dir`.
 pid_t StartInstance(const std::string& dir, const std::string& tag) {
     std::vector<std::string> environment;

@@ -1,6 +1,7 @@
 #include "bookmarks/BookmarkStore.h"
 #include "bookmarks/DefaultBookmarkImage.h"
 #include "bookmarks/recorddb/RecordDb.h"
+#include "recorddb/ChildProcess.h"
 #include "recorddb/TableImage.h"
 #include "runtime/Files.h"
 #include "runtime/Gbk.h"
@@ -8,8 +9,46 @@
 
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 namespace {
+
+using DeleteResult = BookmarkStore::DeleteResult;
+
+// Another instance, in a child process, that tries to delete record `index` the moment this process's add or
+// delete reaches its locked step, without waiting for the file, and deletes it through the store once `action`
+// has returned. 0 when it was kept out at first and its own delete then went through.
+int WithAnotherInstanceDeleting(const std::string& path, int index, const Bookmark& victim,
+                                const std::function<void()>& action) {
+    Pipe go;
+    Pipe tried;
+    Pipe again;
+    const pid_t other = Spawn([&] {
+        RecordDb::SetLockWaitMs(0);
+        if (!go.Wait()) {
+            return 9;
+        }
+        const bool gotIn =
+            RecordDb::Open(path) && RecordDb::GoTo(index + 1) && RecordDb::MarkDeleted() && RecordDb::Pack();
+        RecordDb::CloseAll();
+        tried.Send();
+        if (gotIn) {
+            return 1;
+        }
+        if (!again.Wait()) {
+            return 9;
+        }
+        return BookmarkStore(path).Delete(index, victim) == DeleteResult::Deleted ? 0 : 2;
+    });
+    BookmarkStore::SetLockedStepHook([&] {
+        go.Send();
+        EXPECT_TRUE(tried.Wait());
+    });
+    action();
+    BookmarkStore::SetLockedStepHook({});
+    again.Send();
+    return Finish(other);
+}
 
 class BookmarkStoreTest : public ::testing::Test {
 protected:
@@ -44,6 +83,15 @@ TEST_F(BookmarkStoreTest, ALinkWhoseFileIsMissingGetsTheDefaultFileAtItsTarget) 
     EXPECT_EQ(ReadWholeFile(dir_.File("kept/bookmarks.edb")), DefaultBookmarkImage());
 }
 
+TEST_F(BookmarkStoreTest, TheDefaultFileIsForItsOwnerOnly) {
+    const mode_t previous = ::umask(077);
+    EXPECT_EQ(store_.Load().size(), 1u);
+    ::umask(previous);
+    struct stat info {};
+    ASSERT_EQ(::stat(path_.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0600u);
+}
+
 TEST_F(BookmarkStoreTest, AStoreThatMayNotWriteLeavesEveryByteAsItWas) {
     const BookmarkStore reader(path_, false);
     EXPECT_TRUE(reader.Load().empty());
@@ -73,6 +121,13 @@ TEST_F(BookmarkStoreTest, AddsAppendInFileOrderAndLongTextsAreCutToTheirFields) 
     EXPECT_EQ(stored->address, longAddress.substr(0, 512));
     EXPECT_EQ(store_.ReadAll(), (std::vector<Bookmark>{Numbered(0), Numbered(1), *stored}));
     EXPECT_EQ(FileBytes().size(), 260u + 3 * 1016);
+
+    // One byte more in front, and both cuts would fall inside a character: they go before it instead.
+    const std::optional<Bookmark> shifted = store_.Add({"-" + longName, "-" + longName});
+    ASSERT_TRUE(shifted.has_value());
+    EXPECT_EQ(shifted->name, ("-" + longName).substr(0, 499));
+    EXPECT_EQ(shifted->address, ("-" + longName).substr(0, 511));
+    EXPECT_EQ(store_.ReadAll().back(), *shifted);
 }
 
 TEST_F(BookmarkStoreTest, DeleteRemovesOnlyAMatchingRecordAndPacksAtOnce) {
@@ -98,6 +153,20 @@ TEST_F(BookmarkStoreTest, DeleteRemovesOnlyAMatchingRecordAndPacksAtOnce) {
     EXPECT_EQ(empty.size(), 260u);
     EXPECT_EQ(ReadI32(empty, 16), 0);
     EXPECT_EQ(ReadI32(empty, 20), 1 + 4) << "ids are not given out again";
+}
+
+TEST_F(BookmarkStoreTest, NoOtherInstanceGetsInBetweenTheStepsOfADeleteOrAnAdd) {
+    PutBookmarks(5);
+    // Had it packed away record 1 after this delete found record 3 as shown, record 4 would have moved there.
+    EXPECT_EQ(WithAnotherInstanceDeleting(path_, 1, Numbered(1),
+                                          [&] { EXPECT_EQ(store_.Delete(3, Numbered(3)), DeleteResult::Deleted); }),
+              0);
+    EXPECT_EQ(store_.ReadAll(), (std::vector<Bookmark>{Numbered(0), Numbered(2), Numbered(4)}));
+    // Had it packed away record 0 after this add appended its blank record, the texts would miss it.
+    EXPECT_EQ(
+        WithAnotherInstanceDeleting(path_, 0, Numbered(0), [&] { EXPECT_EQ(store_.Add(Numbered(5)), Numbered(5)); }),
+        0);
+    EXPECT_EQ(store_.ReadAll(), (std::vector<Bookmark>{Numbered(2), Numbered(4), Numbered(5)}));
 }
 
 TEST_F(BookmarkStoreTest, FailuresAreReportedAndLeaveTheFileAsItWas) {

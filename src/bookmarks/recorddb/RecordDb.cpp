@@ -145,4 +145,23 @@ bool Pack() {
     return Report(table == nullptr ? kErrNoCurrentTable : table->Pack(LockWaitMs()));
 }
 
+bool LockTable() {
+    SetLastError(kOk);
+    TableList& list = TableList::Instance();
+    const std::lock_guard guard(list.Mutex());
+    Table* table = list.Current();
+    return Report(table == nullptr ? kErrNoCurrentTable : table->LockTable(LockWaitMs()));
+}
+
+void UnlockTable() {
+    SetLastError(kOk);
+    TableList& list = TableList::Instance();
+    const std::lock_guard guard(list.Mutex());
+    if (Table* table = list.Current()) {
+        table->UnlockTable();
+    } else {
+        Report(kErrNoCurrentTable);
+    }
+}
+
 } // namespace RecordDb

@@ -42,6 +42,11 @@ Value ReadField(std::string_view fieldName);
 // Removes every marked record from the file; record ids are never given out again.
 [[nodiscard]] bool Pack();
 
+// Takes the current table's whole-file lock and keeps it until the matching UnlockTable, so that no other
+// process changes the file between the operations made meanwhile; their own locks count inside it.
+[[nodiscard]] bool LockTable();
+void UnlockTable();
+
 // How long, in milliseconds, a lock or open that another process blocks is retried: 0 (the start value) not at
 // all, -1 without limit.
 int LockWaitMs();

@@ -49,6 +49,8 @@ public:
     int WriteField(const FieldDescriptor& field, const Value& value, int waitMs);
     int MarkDeleted(int waitMs);
     int Pack(int waitMs);
+    int LockTable(int waitMs) { return locks_.LockWholeFile(waitMs); }
+    void UnlockTable() { locks_.UnlockWholeFile(); }
 
 private:
     Table(Platform::FileHandle file, bool readOnly, bool exclusive);

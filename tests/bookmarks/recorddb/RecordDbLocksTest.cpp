@@ -1,68 +1,18 @@
+#include "ChildProcess.h"
 #include "RecordDbFixture.h"
 #include "bookmarks/DefaultBookmarkImage.h"
 #include "runtime/Gbk.h"
 
 #include <chrono>
-#include <csignal>
 #include <fcntl.h>
 #include <functional>
-#include <poll.h>
 #include <set>
-#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
 using namespace RecordDb;
 
 namespace {
-
-// A one-way signal between processes; every wait is bounded.
-class Pipe {
-public:
-    Pipe() { EXPECT_EQ(::pipe(fds_), 0); }
-    ~Pipe() { ::close(fds_[0]), ::close(fds_[1]); }
-    Pipe(const Pipe&) = delete;
-    Pipe& operator=(const Pipe&) = delete;
-
-    void Send(int times = 1) {
-        for (int i = 0; i < times; ++i) {
-            const char byte = 1;
-            (void)!::write(fds_[1], &byte, 1);
-        }
-    }
-    bool Wait(int timeoutMs = 30000) {
-        pollfd ready{fds_[0], POLLIN, 0};
-        char byte = 0;
-        return ::poll(&ready, 1, timeoutMs) == 1 && ::read(fds_[0], &byte, 1) == 1;
-    }
-
-private:
-    int fds_[2] = {-1, -1};
-};
-
-// Runs `body` in a child process, whose exit status is its result.
-pid_t Spawn(const std::function<int()>& body) {
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        ::_exit(body());
-    }
-    EXPECT_GT(pid, 0);
-    return pid;
-}
-
-// The child's exit status; a child still running after `seconds` is killed and gives -1.
-int Finish(pid_t pid, int seconds = 120) {
-    int status = 0;
-    for (int waited = 0; waited < seconds * 100; ++waited) {
-        if (::waitpid(pid, &status, WNOHANG) == pid) {
-            return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        }
-        ::usleep(10000);
-    }
-    ::kill(pid, SIGKILL);
-    ::waitpid(pid, &status, 0);
-    return -1;
-}
 
 // A lock held through a separate open of the file, as another process would hold it.
 class ForeignLock {
@@ -267,13 +217,21 @@ TEST_F(RecordDbLocks, ReadOnlyTablesShareReadsButStillExcludeWriters) {
 }
 
 TEST_F(RecordDbLocks, LocksAreCountedAndGiveWayTogether) {
-    // After a pack (whole-file lock) and appends (header and record locks) nothing stays locked.
+    // After a pack (whole-file lock) and appends (header and record locks), inside a table lock of their own,
+    // nothing stays locked.
     const std::string path = Put("t.edb", DefaultBookmarkImage());
     ASSERT_TRUE(Open("t.edb"));
+    ASSERT_TRUE(LockTable());
     ASSERT_TRUE(AppendBlank());
     ASSERT_TRUE(MarkDeleted());
     ASSERT_TRUE(Pack());
     ASSERT_EQ(RecordCount(), 1);
+    const pid_t other = Spawn([&] {
+        CloseAll(); // the parent's table, inherited; its locks stay with the parent's open
+        return Open("t.edb") ? 1 : -LastError();
+    });
+    EXPECT_EQ(Finish(other), -kErrLockViolation) << "the table lock outlasts the pack's own";
+    UnlockTable();
     const int probe = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
     struct flock range {};
     range.l_type = F_WRLCK;
