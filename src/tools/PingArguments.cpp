@@ -48,6 +48,9 @@ public:
             result_.arguments = {"-h"};
             return std::move(result_);
         }
+        // Windows says "Request timed out." for each echo left unanswered; without this the local ping prints
+        // nothing at all while a host stays silent, and would not even notice that no one reads it any more.
+        result_.arguments.push_back("-O");
         if (count_) {
             Add("-c", *count_);
         }

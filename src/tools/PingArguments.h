@@ -18,6 +18,7 @@ struct PingArguments {
 // double quotes group, a backslash escapes a quote only. Nothing is expanded, nothing reaches a shell.
 std::vector<std::string> SplitCommandLine(std::string_view commandLine);
 
-// Translates the text behind "ping " (GBK). Without "-t" the run ends after four echoes, as Windows' does;
-// without a target the local ping is asked for its usage text.
+// Translates the text behind "ping " (GBK). Without "-t" the run ends after four echoes, as Windows' does, and
+// every echo left unanswered gets a line of its own, as Windows prints its timeouts; without a target the local
+// ping is asked for its usage text.
 PingArguments TranslatePingArguments(std::string_view text);

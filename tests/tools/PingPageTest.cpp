@@ -45,7 +45,7 @@ protected:
 };
 
 TEST_F(PingPageTest, RunEndsByItselfAndTheNextRunsOutputFollows) {
-    ping_.Script(R"(echo "reply from $3")");
+    ping_.Script(R"(echo "reply from $4")");
     Target()->setText(QStringLiteral("127.0.0.1"));
     EXPECT_EQ(Caption(), QStringLiteral("开始Ping"));
     ClickPing();
