@@ -30,6 +30,16 @@ void PingConsole::Start(const QString& target) {
         return;
     }
     const PingArguments translated = TranslatePingArguments(*text);
+    if (translated.refused) {
+        // The reason goes below the usage, where the box, scrolled to its end, shows it.
+        QString refusal = Gbk::ToQString(PingUsage());
+        for (const std::string& notice : translated.notices) {
+            refusal += QLatin1Char('\n') + Gbk::ToQString(notice) + QLatin1Char('\n');
+        }
+        Q_EMIT Output(refusal);
+        Q_EMIT Ended();
+        return;
+    }
     for (const std::string& notice : translated.notices) {
         Q_EMIT Output(Gbk::ToQString(notice) + QLatin1Char('\n'));
     }

@@ -16,7 +16,9 @@ public:
     ~PingConsole() override;
 
     // Starts "ping " followed by `target` as the user typed it; an earlier run is ended first. Options that have
-    // no local equivalent are reported through Output before the child's own text.
+    // no local equivalent are reported through Output before the child's own text. A line that is no ping to
+    // start (no target, two targets, an unknown option) gives the usage and the reason, then Ended, and starts
+    // nothing.
     void Start(const QString& target);
     // Ends the run at once: its processes are killed and nothing more of it is reported. Not for use from a slot
     // of this console's own signals.

@@ -1,11 +1,15 @@
 #include "tools/PingRulesWindow.h"
 
+#include "runtime/GbkQt.h"
+#include "tools/PingArguments.h"
 #include "ui_PingRulesWindow.h"
 
 PingRulesWindow::PingRulesWindow(QWidget* parent)
     : QWidget(parent)
     , ui_(std::make_unique<Ui::PingRulesWindow>()) {
     ui_->setupUi(this);
+    // The same text answers a refused ping line in the output box, so it is kept in one place.
+    ui_->编辑框1->setPlainText(Gbk::ToQString(PingUsage()));
     connect(ui_->按钮1, &QPushButton::clicked, this, [this] { Insert(QStringLiteral(" -t")); });
     connect(ui_->按钮2, &QPushButton::clicked, this, [this] { Insert(QStringLiteral(" -a")); });
 }

@@ -41,17 +41,41 @@ TEST(PingArgumentsTest, TheLastOfCountAndEndlessWins) {
 }
 
 TEST(PingArgumentsTest, OptionsWithoutLocalEquivalentAreReportedNotDropped) {
-    const PingArguments result = TranslatePingArguments("-r 3 -s 2 -j 10.0.0.1 10.0.0.2 -k 10.0.0.3 -R -x -T h");
+    const PingArguments result = TranslatePingArguments("-r 3 -s 2 -j 10.0.0.1 10.0.0.2 -k 10.0.0.3 -R h");
     EXPECT_EQ(result.arguments, (Words{"-O", "-c", "4", "h"}));
-    ASSERT_EQ(result.notices.size(), 7u);
-    const char* options[] = {"-r", "-s", "-j", "-k", "-R", "-x", "-T"};
+    EXPECT_FALSE(result.refused);
+    ASSERT_EQ(result.notices.size(), 5u);
+    const char* options[] = {"-r", "-s", "-j", "-k", "-R"};
     for (std::size_t i = 0; i < result.notices.size(); ++i) {
         EXPECT_NE(result.notices[i].find(options[i]), std::string::npos) << Gbk::ToUtf8(result.notices[i]);
     }
     EXPECT_EQ(Gbk::ToUtf8(result.notices[0]), "选项 -r 在本机的 ping 中没有对应的功能，已忽略。");
-    EXPECT_EQ(Gbk::ToUtf8(result.notices[5]), "无法识别的选项 -x，已忽略。");
     // A host list at the end of the line leaves the last word as the target.
     EXPECT_EQ(Translated("-j 10.0.0.1 10.0.0.2 h"), (Words{"-O", "-c", "4", "h"}));
+}
+
+TEST(PingArgumentsTest, SecondTargetOrUnknownOptionRefusesTheWholeLine) {
+    // The local ping would take two destination words as a route hop and a destination.
+    const struct {
+        const char* line;
+        const char* reason;
+    } refused[] = {
+        {"-t 127.0.0.1 -n 2 localhost -4", "参数 localhost 无效：一次只能 ping 一个目标。"},
+        // The value of an option this console does not know could be taken for a second target.
+        {"127.0.0.1 -c 5", "无法识别的选项 -c。"},
+        {"-r 2 /T 127.0.0.1", "无法识别的选项 /T。"},
+    };
+    for (const auto& [line, reason] : refused) {
+        const PingArguments result = TranslatePingArguments(line);
+        EXPECT_TRUE(result.refused) << line;
+        EXPECT_TRUE(result.arguments.empty()) << line;
+        // Only the reason: what an earlier option would have left out no longer matters.
+        ASSERT_EQ(result.notices.size(), 1u) << line;
+        EXPECT_EQ(Gbk::ToUtf8(result.notices[0]), reason);
+    }
+    // A request for help is the usage alone.
+    EXPECT_TRUE(TranslatePingArguments("/? 127.0.0.1").refused);
+    EXPECT_TRUE(TranslatePingArguments("-?").notices.empty());
 }
 
 TEST(PingArgumentsTest, MissingAndBadValuesAreReportedAndTheOptionLeftOut) {
@@ -68,17 +92,20 @@ TEST(PingArgumentsTest, MissingAndBadValuesAreReportedAndTheOptionLeftOut) {
     EXPECT_EQ(TranslatePingArguments("-n 000 h").notices.size(), 1u);
 }
 
-TEST(PingArgumentsTest, WithoutTargetTheLocalUsageIsShown) {
-    EXPECT_EQ(Translated(""), (Words{"-h"}));
-    EXPECT_EQ(Translated(" \t "), (Words{"-h"}));
-    const PingArguments result = TranslatePingArguments(" -t -r 2");
-    EXPECT_EQ(result.arguments, (Words{"-h"}));
-    EXPECT_EQ(result.notices.size(), 1u);
+TEST(PingArgumentsTest, WithoutTargetOnlyTheUsageIsShown) {
+    for (const char* line : {"", " \t ", " -t -r 2"}) {
+        const PingArguments result = TranslatePingArguments(line);
+        EXPECT_TRUE(result.refused) << line;
+        EXPECT_TRUE(result.arguments.empty()) << line;
+        EXPECT_TRUE(result.notices.empty()) << line;
+    }
 }
 
 TEST(PingArgumentsTest, ShellCharactersStayPlainText) {
-    EXPECT_EQ(Translated("127.0.0.1;touch x $(id) `id` | & > out 'a b' *"),
-              (Words{"-O", "-c", "4", "127.0.0.1;touch", "x", "$(id)", "`id`", "|", "&", ">", "out", "'a", "b'", "*"}));
+    const std::string word = "127.0.0.1;touch${IFS}x|$(id)`id`&>out'a'*";
+    EXPECT_EQ(Translated(word + " -t"), (Words{"-O", word}));
+    // Split into words, nothing runs them: the second word is a second target, refused.
+    EXPECT_TRUE(TranslatePingArguments("127.0.0.1 ; touch x").refused);
 }
 
 TEST(PingArgumentsTest, CommandLineSplitsLikeAWindowsProgram) {

@@ -86,14 +86,14 @@ while [ ! -e "$DIR/go" ]; do sleep 0.01; done
 printf '\255\n')");
     PingConsole console;
     Record record(console);
-    console.Start(QStringLiteral("127.0.0.1;touch${IFS}pwned -r 2 $(touch pwned) -t -n 2"));
+    console.Start(QStringLiteral("127.0.0.1;touch${IFS}pwned|$(touch${IFS}pwned) -r 2 -t -n 2"));
     ASSERT_TRUE(WaitUntil([&] { return record.Text().endsWith(QStringLiteral("two ")); }));
     Spin(50);
     EXPECT_TRUE(record.Text().endsWith(QStringLiteral("two ")));
     std::ofstream(ping_.File("go")).put('\n');
     ASSERT_TRUE(WaitUntil([&] { return record.ended == 1; }));
 
-    EXPECT_EQ(ping_.Read("args"), "-O\n-c\n2\n127.0.0.1;touch${IFS}pwned\n$(touch\npwned)\n");
+    EXPECT_EQ(ping_.Read("args"), "-O\n-c\n2\n127.0.0.1;touch${IFS}pwned|$(touch${IFS}pwned)\n");
     EXPECT_FALSE(std::filesystem::exists(ping_.File("pwned")));
     // The notice comes first, then the child's text with the split character whole.
     EXPECT_EQ(record.chunks.value(0), QStringLiteral("选项 -r 在本机的 ping 中没有对应的功能，已忽略。\n"));
@@ -231,12 +231,15 @@ TEST_F(RealPingTest, SilentHostGetsALinePerUnansweredEcho) {
     console.Stop();
 }
 
-TEST_F(RealPingTest, EmptyTargetShowsTheLocalUsage) {
+TEST_F(PingConsoleTest, EmptyTargetShowsTheUsageAndStartsNothing) {
+    ping_.Script(R"(echo ran > "$DIR/ran")");
     PingConsole console;
     Record record(console);
     console.Start(QString());
-    ASSERT_TRUE(WaitUntil([&] { return record.ended == 1; }));
-    EXPECT_TRUE(record.Text().contains(QStringLiteral("Usage"))) << record.Text().toStdString();
+    EXPECT_EQ(record.ended, 1);
+    EXPECT_TRUE(record.Text().startsWith(QStringLiteral("用法:\nping [-t]"))) << record.Text().toStdString();
+    Spin(100);
+    EXPECT_FALSE(std::filesystem::exists(ping_.File("ran")));
 }
 
 } // namespace

@@ -9,6 +9,7 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QTest>
+#include <filesystem>
 #include <gtest/gtest.h>
 
 namespace {
@@ -113,6 +114,28 @@ TEST_F(PingPageTest, QuickInsertAppendsItsOptionAndClosesTheRulesWindow) {
     QTest::mouseClick(Button(rules, u"按钮2"), Qt::LeftButton);
     EXPECT_EQ(Target()->text(), QStringLiteral("127.0.0.1 -t -a"));
     EXPECT_TRUE(WaitUntil([&] { return rules.isNull(); }));
+}
+
+TEST_F(PingPageTest, SecondTargetOrUnknownOptionShowsTheUsageAndStartsNothing) {
+    ping_.Script(R"(echo ran >> "$DIR/ran")");
+    const struct {
+        QString line;
+        QString reason;
+    } refused[] = {
+        {QStringLiteral("127.0.0.1 127.0.0.2"), QStringLiteral("参数 127.0.0.2 无效：一次只能 ping 一个目标。")},
+        {QStringLiteral("127.0.0.1 -c 5"), QStringLiteral("无法识别的选项 -c。")}};
+    for (const auto& [line, reason] : refused) {
+        Output()->clear();
+        Target()->setText(line);
+        ClickPing();
+        EXPECT_EQ(Caption(), QStringLiteral("开始Ping"));
+        // The usage, and below it, where the box shows its end, the reason.
+        const QString shown = Output()->toPlainText();
+        EXPECT_TRUE(shown.startsWith(QStringLiteral("用法:\nping [-t]"))) << shown.toStdString();
+        EXPECT_TRUE(shown.endsWith(QStringLiteral("\n\n") + reason + QLatin1Char('\n'))) << shown.toStdString();
+    }
+    Spin(100);
+    EXPECT_FALSE(std::filesystem::exists(ping_.File("ran")));
 }
 
 TEST_F(PingPageTest, RulesWindowOutlivesThePageHarmlessly) {
