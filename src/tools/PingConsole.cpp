@@ -76,6 +76,14 @@ void PingConsole::Stop() {
     EndChild();
 }
 
+void PingConsole::ShowStatistics() {
+    // The local ping answers this signal with a line of its statistics so far and goes on; only the ping itself
+    // gets it, since whatever else might run in its group would be ended by it.
+    if (process_ != nullptr && group_ > 0) {
+        ::kill(group_, SIGQUIT);
+    }
+}
+
 void PingConsole::OnReadyRead() {
     const QByteArray bytes = process_->readAllStandardOutput();
     const QString text = decoder_.decode(bytes);

@@ -23,6 +23,8 @@ public:
     // Ends the run at once: its processes are killed and nothing more of it is reported. Not for use from a slot
     // of this console's own signals.
     void Stop();
+    // Has the running ping print its statistics so far, as Ctrl+Break does to Windows' ping; nothing when idle.
+    void ShowStatistics();
     bool IsRunning() const { return process_ != nullptr; }
 
 Q_SIGNALS:

@@ -4,6 +4,8 @@
 #include "tools/PingRulesWindow.h"
 
 #include <QApplication>
+#include <QClipboard>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPointer>
@@ -136,6 +138,29 @@ TEST_F(PingPageTest, SecondTargetOrUnknownOptionShowsTheUsageAndStartsNothing) {
     }
     Spin(100);
     EXPECT_FALSE(std::filesystem::exists(ping_.File("ran")));
+}
+
+TEST_F(PingPageTest, ConsoleKeysInTheOutputBoxStopOrShowStatistics) {
+    // The real ping, found on PATH behind the empty stand-in directory.
+    Target()->setText(QStringLiteral("127.0.0.1 -t"));
+    ClickPing();
+    ASSERT_TRUE(WaitUntil([&] { return Output()->toPlainText().contains(QStringLiteral("icmp_seq=2")); }, 10000));
+    // What an X server sends for Ctrl+Pause: the keysym Break, for which Qt has no key code.
+    QKeyEvent ctrlBreak(QEvent::KeyPress, 0, Qt::ControlModifier, 127, 0xff6b, 0x4);
+    QApplication::sendEvent(Output(), &ctrlBreak);
+    EXPECT_TRUE(WaitUntil([&] { return Output()->toPlainText().contains(QStringLiteral("packets, 0% loss")); }));
+    EXPECT_EQ(Caption(), QStringLiteral("停止"));
+
+    // With text selected Ctrl+C copies it, and the run goes on.
+    Output()->selectAll();
+    QTest::keyClick(Output(), Qt::Key_C, Qt::ControlModifier);
+    EXPECT_TRUE(QApplication::clipboard()->text().contains(QStringLiteral("icmp_seq=1")));
+    EXPECT_EQ(Caption(), QStringLiteral("停止"));
+    // Without a selection it stops the run as "停止" does.
+    Output()->moveCursor(QTextCursor::End);
+    QTest::keyClick(Output(), Qt::Key_C, Qt::ControlModifier);
+    EXPECT_EQ(Caption(), QStringLiteral("开始Ping"));
+    EXPECT_TRUE(WaitUntil([] { return ChildrenOfThisProcess().empty(); }, 2000));
 }
 
 TEST_F(PingPageTest, RulesWindowOutlivesThePageHarmlessly) {
