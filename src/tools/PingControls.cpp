@@ -10,6 +10,8 @@
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
+#include <QScreen>
+#include <algorithm>
 #include <functional>
 
 namespace {
@@ -105,6 +107,17 @@ void ShowPingRules(QLineEdit* target) {
     window->setAttribute(Qt::WA_DeleteOnClose);
     QObject::connect(window, &PingRulesWindow::QuickInsert, target,
                      [target](const QString& option) { target->setText(target->text() + option); });
+    // Without an owner the system would put it in a corner of the screen: centred on the window it came from
+    // (client areas, since the frames are not known before it is shown), kept on that window's screen.
+    const QWidget* from = target->window();
+    QRect placed(QPoint(), window->size());
+    placed.moveCenter(from->geometry().center());
+    if (const QScreen* screen = from->screen()) {
+        const QRect room = screen->availableGeometry();
+        placed.moveLeft(std::max(room.left(), std::min(placed.left(), room.right() + 1 - placed.width())));
+        placed.moveTop(std::max(room.top(), std::min(placed.top(), room.bottom() + 1 - placed.height())));
+    }
+    window->setGeometry(placed);
     window->show();
 }
 
@@ -131,6 +144,8 @@ void BindPingControls(PingConsole& console, const PingControls& controls) {
     QObject::connect(&console, &PingConsole::Output, controls.output,
                      [output = controls.output](const QString& text) { AppendPingOutput(*output, text); });
     controls.output->installEventFilter(new ConsoleKeys(console, controls.output, stop));
+    // The box also shows the usage text, whose columns need a fixed pitch as much as the ping's own output does.
+    controls.output->setFont(ConsoleFont(controls.output->font()));
     QObject::connect(controls.rules, &QPushButton::clicked, controls.target,
                      [target = controls.target] { ShowPingRules(target); });
 }

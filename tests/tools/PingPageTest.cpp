@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QFontInfo>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -161,6 +162,24 @@ TEST_F(PingPageTest, ConsoleKeysInTheOutputBoxStopOrShowStatistics) {
     QTest::keyClick(Output(), Qt::Key_C, Qt::ControlModifier);
     EXPECT_EQ(Caption(), QStringLiteral("开始Ping"));
     EXPECT_TRUE(WaitUntil([] { return ChildrenOfThisProcess().empty(); }, 2000));
+}
+
+TEST_F(PingPageTest, RulesWindowOpensCentredOnItsWindowKeepsItsColumnsAndEscapeClosesIt) {
+    page_.move(60, 40);
+    page_.show();
+    QPointer<PingRulesWindow> rules = OpenRules();
+    ASSERT_TRUE(rules);
+    const QPoint offset = rules->frameGeometry().center() - page_.frameGeometry().center();
+    EXPECT_LE(offset.manhattanLength(), 2) << offset.x() << "," << offset.y();
+    // The usage's columns are lined up with blanks, which only a fixed-pitch face keeps aligned.
+    auto* text = rules->findChild<QPlainTextEdit*>(QStringLiteral("编辑框1"));
+    EXPECT_TRUE(QFontInfo(text->font()).fixedPitch()) << QFontInfo(text->font()).family().toStdString();
+    EXPECT_TRUE(text->toPlainText().contains(QStringLiteral("\n    -n count        本次")));
+
+    rules->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(rules));
+    QTest::keyClick(text, Qt::Key_Escape);
+    EXPECT_TRUE(WaitUntil([&] { return rules.isNull(); }));
 }
 
 TEST_F(PingPageTest, RulesWindowOutlivesThePageHarmlessly) {
