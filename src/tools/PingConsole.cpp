@@ -30,6 +30,16 @@ void PingConsole::Start(const QString& target) {
         return;
     }
     const PingArguments translated = TranslatePingArguments(*text);
+    if (translated.refused) {
+        // The reason goes below the usage, where the box, scrolled to its end, shows it.
+        QString refusal = Gbk::ToQString(PingUsage());
+        for (const std::string& notice : translated.notices) {
+            refusal += QLatin1Char('\n') + Gbk::ToQString(notice) + QLatin1Char('\n');
+        }
+        Q_EMIT Output(refusal);
+        Q_EMIT Ended();
+        return;
+    }
     for (const std::string& notice : translated.notices) {
         Q_EMIT Output(Gbk::ToQString(notice) + QLatin1Char('\n'));
     }
@@ -64,6 +74,14 @@ void PingConsole::Start(const QString& target) {
 
 void PingConsole::Stop() {
     EndChild();
+}
+
+void PingConsole::ShowStatistics() {
+    // The local ping answers this signal with a line of its statistics so far and goes on; only the ping itself
+    // gets it, since whatever else might run in its group would be ended by it.
+    if (process_ != nullptr && group_ > 0) {
+        ::kill(group_, SIGQUIT);
+    }
 }
 
 void PingConsole::OnReadyRead() {

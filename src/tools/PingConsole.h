@@ -16,11 +16,15 @@ public:
     ~PingConsole() override;
 
     // Starts "ping " followed by `target` as the user typed it; an earlier run is ended first. Options that have
-    // no local equivalent are reported through Output before the child's own text.
+    // no local equivalent are reported through Output before the child's own text. A line that is no ping to
+    // start (no target, two targets, an unknown option) gives the usage and the reason, then Ended, and starts
+    // nothing.
     void Start(const QString& target);
     // Ends the run at once: its processes are killed and nothing more of it is reported. Not for use from a slot
     // of this console's own signals.
     void Stop();
+    // Has the running ping print its statistics so far, as Ctrl+Break does to Windows' ping; nothing when idle.
+    void ShowStatistics();
     bool IsRunning() const { return process_ != nullptr; }
 
 Q_SIGNALS:

@@ -1,5 +1,6 @@
 #include "tools/PingOutputBox.h"
 
+#include <QFont>
 #include <QPlainTextEdit>
 #include <QScrollBar>
 #include <QTextBlock>
@@ -31,4 +32,11 @@ void AppendPingOutput(QPlainTextEdit& box, const QString& text) {
     }
     QScrollBar* bar = box.verticalScrollBar();
     bar->setValue(bar->maximum());
+}
+
+QFont ConsoleFont(const QFont& like) {
+    QFont fixed(QStringLiteral("monospace"));
+    fixed.setStyleHint(QFont::TypeWriter);
+    fixed.setPointSizeF(like.pointSizeF());
+    return fixed;
 }

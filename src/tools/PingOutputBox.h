@@ -2,6 +2,7 @@
 
 #include <QtGlobal>
 
+class QFont;
 class QPlainTextEdit;
 class QString;
 
@@ -11,3 +12,7 @@ inline constexpr int kPingOutputKept = 1 << 20;
 
 // Appends `text` at the end of the box, as it came (no line splitting), and scrolls the end into view.
 void AppendPingOutput(QPlainTextEdit& box, const QString& text);
+
+// A fixed-pitch face at the size of `like`, for console text, which lines its columns up with blanks. Chinese
+// characters fall back to whichever Chinese font is installed; only what comes before them needs the fixed pitch.
+QFont ConsoleFont(const QFont& like);

@@ -4,11 +4,15 @@
 #include "tools/PingRulesWindow.h"
 
 #include <QApplication>
+#include <QClipboard>
+#include <QFontInfo>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
 #include <QTest>
+#include <filesystem>
 #include <gtest/gtest.h>
 
 namespace {
@@ -45,7 +49,7 @@ protected:
 };
 
 TEST_F(PingPageTest, RunEndsByItselfAndTheNextRunsOutputFollows) {
-    ping_.Script(R"(echo "reply from $3")");
+    ping_.Script(R"(echo "reply from $4")");
     Target()->setText(QStringLiteral("127.0.0.1"));
     EXPECT_EQ(Caption(), QStringLiteral("开始Ping"));
     ClickPing();
@@ -112,6 +116,69 @@ TEST_F(PingPageTest, QuickInsertAppendsItsOptionAndClosesTheRulesWindow) {
     rules = OpenRules();
     QTest::mouseClick(Button(rules, u"按钮2"), Qt::LeftButton);
     EXPECT_EQ(Target()->text(), QStringLiteral("127.0.0.1 -t -a"));
+    EXPECT_TRUE(WaitUntil([&] { return rules.isNull(); }));
+}
+
+TEST_F(PingPageTest, SecondTargetOrUnknownOptionShowsTheUsageAndStartsNothing) {
+    ping_.Script(R"(echo ran >> "$DIR/ran")");
+    const struct {
+        QString line;
+        QString reason;
+    } refused[] = {
+        {QStringLiteral("127.0.0.1 127.0.0.2"), QStringLiteral("参数 127.0.0.2 无效：一次只能 ping 一个目标。")},
+        {QStringLiteral("127.0.0.1 -c 5"), QStringLiteral("无法识别的选项 -c。")}};
+    for (const auto& [line, reason] : refused) {
+        Output()->clear();
+        Target()->setText(line);
+        ClickPing();
+        EXPECT_EQ(Caption(), QStringLiteral("开始Ping"));
+        // The usage, and below it, where the box shows its end, the reason.
+        const QString shown = Output()->toPlainText();
+        EXPECT_TRUE(shown.startsWith(QStringLiteral("用法:\nping [-t]"))) << shown.toStdString();
+        EXPECT_TRUE(shown.endsWith(QStringLiteral("\n\n") + reason + QLatin1Char('\n'))) << shown.toStdString();
+    }
+    Spin(100);
+    EXPECT_FALSE(std::filesystem::exists(ping_.File("ran")));
+}
+
+TEST_F(PingPageTest, ConsoleKeysInTheOutputBoxStopOrShowStatistics) {
+    // The real ping, found on PATH behind the empty stand-in directory.
+    Target()->setText(QStringLiteral("127.0.0.1 -t"));
+    ClickPing();
+    ASSERT_TRUE(WaitUntil([&] { return Output()->toPlainText().contains(QStringLiteral("icmp_seq=2")); }, 10000));
+    // What an X server sends for Ctrl+Pause: the keysym Break, for which Qt has no key code.
+    QKeyEvent ctrlBreak(QEvent::KeyPress, 0, Qt::ControlModifier, 127, 0xff6b, 0x4);
+    QApplication::sendEvent(Output(), &ctrlBreak);
+    EXPECT_TRUE(WaitUntil([&] { return Output()->toPlainText().contains(QStringLiteral("packets, 0% loss")); }));
+    EXPECT_EQ(Caption(), QStringLiteral("停止"));
+
+    // With text selected Ctrl+C copies it, and the run goes on.
+    Output()->selectAll();
+    QTest::keyClick(Output(), Qt::Key_C, Qt::ControlModifier);
+    EXPECT_TRUE(QApplication::clipboard()->text().contains(QStringLiteral("icmp_seq=1")));
+    EXPECT_EQ(Caption(), QStringLiteral("停止"));
+    // Without a selection it stops the run as "停止" does.
+    Output()->moveCursor(QTextCursor::End);
+    QTest::keyClick(Output(), Qt::Key_C, Qt::ControlModifier);
+    EXPECT_EQ(Caption(), QStringLiteral("开始Ping"));
+    EXPECT_TRUE(WaitUntil([] { return ChildrenOfThisProcess().empty(); }, 2000));
+}
+
+TEST_F(PingPageTest, RulesWindowOpensCentredOnItsWindowKeepsItsColumnsAndEscapeClosesIt) {
+    page_.move(60, 40);
+    page_.show();
+    QPointer<PingRulesWindow> rules = OpenRules();
+    ASSERT_TRUE(rules);
+    const QPoint offset = rules->frameGeometry().center() - page_.frameGeometry().center();
+    EXPECT_LE(offset.manhattanLength(), 2) << offset.x() << "," << offset.y();
+    // The usage's columns are lined up with blanks, which only a fixed-pitch face keeps aligned.
+    auto* text = rules->findChild<QPlainTextEdit*>(QStringLiteral("编辑框1"));
+    EXPECT_TRUE(QFontInfo(text->font()).fixedPitch()) << QFontInfo(text->font()).family().toStdString();
+    EXPECT_TRUE(text->toPlainText().contains(QStringLiteral("\n    -n count        本次")));
+
+    rules->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(rules));
+    QTest::keyClick(text, Qt::Key_Escape);
     EXPECT_TRUE(WaitUntil([&] { return rules.isNull(); }));
 }
 
