@@ -22,6 +22,8 @@ target_compile_options(tolvar_options INTERFACE -fstack-protector-strong $<$<CON
 if(WIN32)
     # The GCC runtime and the thread library are linked in, so a program needs no DLL beside it.
     target_link_options(tolvar_options INTERFACE -static-libgcc -static-libstdc++ -static)
+    # mingw-w64 keeps the stack protector's checks in a library of their own.
+    target_link_options(tolvar_options INTERFACE -fstack-protector-strong)
     target_compile_definitions(tolvar_options INTERFACE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601)
 else()
     target_link_options(tolvar_options INTERFACE -Wl,-z,relro,-z,now)
@@ -47,12 +49,13 @@ endif()
 # Only the platform goes through the environment; the sanitizers' defaults are linked into the test programs.
 set(TOLVAR_TEST_ENV QT_QPA_PLATFORM=offscreen)
 
-# tolvar_test(<name> SOURCES <files...> [GUI] [LIBRARIES <targets...>] [NEEDS <programs...>] [LABELS <labels...>])
+# tolvar_test(<name> SOURCES <files...> [GUI] [LIBRARIES <targets...>] [NEEDS <programs...>] [LABELS <labels...>]
+#             [CROSS_ARGS <arguments...>])
 # One GoogleTest program; GUI tests link the windows and Qt Test and run on the offscreen platform. Each program
 # it NEEDS is built first, and its path reaches the test as a define named after it (tolvar-lookupd:
 # TOLVAR_LOOKUPD).
 function(tolvar_test name)
-    cmake_parse_arguments(ARG "GUI" "" "SOURCES;LIBRARIES;NEEDS;LABELS" ${ARGN})
+    cmake_parse_arguments(ARG "GUI" "" "SOURCES;LIBRARIES;NEEDS;LABELS;CROSS_ARGS" ${ARGN})
     if(ARG_GUI AND NOT TARGET tolvar_gui)
         return() # a build without the windows still tests the core
     endif()
@@ -73,7 +76,7 @@ function(tolvar_test name)
     if(CMAKE_CROSSCOMPILING)
         # One run of the whole program under the emulator: starting it once per test would cost more than
         # the tests themselves.
-        add_test(NAME ${name} COMMAND ${name})
+        add_test(NAME ${name} COMMAND ${name} ${ARG_CROSS_ARGS})
         set_tests_properties(${name} PROPERTIES LABELS "${ARG_LABELS}")
     else()
         gtest_discover_tests(${name}
