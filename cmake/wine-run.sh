@@ -5,8 +5,9 @@ set -eu
 prefix=$1
 shift
 export WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-# No window may reach a desktop: the tests run where there is none.
-unset DISPLAY WAYLAND_DISPLAY
+# No window may reach a desktop: the tests run where there is none. Wine's WinINet would take a proxy from the
+# environment, and the tests talk to loopback servers only.
+unset DISPLAY WAYLAND_DISPLAY http_proxy https_proxy HTTP_PROXY HTTPS_PROXY
 
 if [ ! -f "$prefix/tolvar-ready" ]; then
     mkdir -p "$(dirname "$prefix")"
