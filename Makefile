@@ -24,6 +24,10 @@ test: deps
 	cmake --preset core
 	cmake --build --preset core -j $(JOBS)
 	ctest --preset core
+	@# The core and the Windows platform layer, cross-built and tested under Wine.
+	cmake --preset windows-core
+	cmake --build --preset windows-core -j $(JOBS)
+	ctest --preset windows-core
 
 # The Debian package, tolvar_<version>_amd64.deb, in build/release/.
 package: build

@@ -6,6 +6,7 @@ option(TOLVAR_BENCH "Build the benchmarks" OFF)
 option(TOLVAR_FUZZ "Build the libFuzzer targets (clang)" OFF)
 option(TOLVAR_WERROR "Treat warnings as errors" OFF)
 set(TOLVAR_SANITIZE "" CACHE STRING "Sanitizers for every target, e.g. address;undefined")
+set(TOLVAR_GTEST_SOURCE /usr/src/googletest CACHE PATH "GoogleTest's source, built for the target when cross-building")
 
 set(CMAKE_CXX_STANDARD 20)
 set(CMAKE_CXX_STANDARD_REQUIRED ON)
@@ -18,7 +19,15 @@ target_compile_options(tolvar_options INTERFACE -Wall -Wextra -Wpedantic -Wshado
                                                 -Wold-style-cast -Wcast-align -Woverloaded-virtual)
 # The hardening Debian builds its own packages with.
 target_compile_options(tolvar_options INTERFACE -fstack-protector-strong $<$<CONFIG:Release>:-D_FORTIFY_SOURCE=2>)
-target_link_options(tolvar_options INTERFACE -Wl,-z,relro,-z,now)
+if(WIN32)
+    # The GCC runtime and the thread library are linked in, so a program needs no DLL beside it.
+    target_link_options(tolvar_options INTERFACE -static-libgcc -static-libstdc++ -static)
+    # mingw-w64 keeps the stack protector's checks in a library of their own.
+    target_link_options(tolvar_options INTERFACE -fstack-protector-strong)
+    target_compile_definitions(tolvar_options INTERFACE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601)
+else()
+    target_link_options(tolvar_options INTERFACE -Wl,-z,relro,-z,now)
+endif()
 if(TOLVAR_WERROR)
     target_compile_options(tolvar_options INTERFACE -Werror)
 endif()
@@ -40,12 +49,13 @@ endif()
 # Only the platform goes through the environment; the sanitizers' defaults are linked into the test programs.
 set(TOLVAR_TEST_ENV QT_QPA_PLATFORM=offscreen)
 
-# tolvar_test(<name> SOURCES <files...> [GUI] [LIBRARIES <targets...>] [NEEDS <programs...>] [LABELS <labels...>])
+# tolvar_test(<name> SOURCES <files...> [GUI] [LIBRARIES <targets...>] [NEEDS <programs...>] [LABELS <labels...>]
+#             [CROSS_ARGS <arguments...>])
 # One GoogleTest program; GUI tests link the windows and Qt Test and run on the offscreen platform. Each program
 # it NEEDS is built first, and its path reaches the test as a define named after it (tolvar-lookupd:
 # TOLVAR_LOOKUPD).
 function(tolvar_test name)
-    cmake_parse_arguments(ARG "GUI" "" "SOURCES;LIBRARIES;NEEDS;LABELS" ${ARGN})
+    cmake_parse_arguments(ARG "GUI" "" "SOURCES;LIBRARIES;NEEDS;LABELS;CROSS_ARGS" ${ARGN})
     if(ARG_GUI AND NOT TARGET tolvar_gui)
         return() # a build without the windows still tests the core
     endif()
@@ -63,9 +73,16 @@ function(tolvar_test name)
         target_compile_definitions(${name} PRIVATE ${define}="$<TARGET_FILE:${program}>")
         add_dependencies(${name} ${program})
     endforeach()
-    gtest_discover_tests(${name}
-        DISCOVERY_MODE PRE_TEST
-        PROPERTIES ENVIRONMENT "${TOLVAR_TEST_ENV}" LABELS "${ARG_LABELS}")
+    if(CMAKE_CROSSCOMPILING)
+        # One run of the whole program under the emulator: starting it once per test would cost more than
+        # the tests themselves.
+        add_test(NAME ${name} COMMAND ${name} ${ARG_CROSS_ARGS})
+        set_tests_properties(${name} PROPERTIES LABELS "${ARG_LABELS}")
+    else()
+        gtest_discover_tests(${name}
+            DISCOVERY_MODE PRE_TEST
+            PROPERTIES ENVIRONMENT "${TOLVAR_TEST_ENV}" LABELS "${ARG_LABELS}")
+    endif()
 endfunction()
 
 # tolvar_fuzzer(<name> SOURCE <file> CORPUS <dir>)

@@ -2,6 +2,7 @@
 
 #include "runtime/FileDescriptor.h"
 
+#include <chrono>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -35,3 +36,8 @@ std::optional<WatchedProcess> StartWatched(const std::string& program, const std
 
 // How the watched child `pid` ended, reaping it; nullopt while it still runs.
 std::optional<ProcessEnd> CollectEnd(int pid);
+
+// Windows only: starts `commandLine` (UTF-8) as CreateProcess reads it, the program being its first word, found by
+// the system's search for programs, with a normal window. Waits at most `idleWait` for it to become idle, then
+// lets it go. True once it runs.
+bool StartCommandLine(const std::string& commandLine, std::chrono::milliseconds idleWait);

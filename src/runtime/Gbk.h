@@ -37,9 +37,9 @@ inline constexpr std::size_t npos = std::string_view::npos;
 // Byte-exact comparison except that ASCII letters match in either case; two-byte characters compare exactly.
 [[nodiscard]] bool EqualsIgnoreCase(std::string_view a, std::string_view b);
 
-// Strict conversions through iconv: nullopt when any character cannot be represented or the input is not
-// valid in its encoding. To GBK, "€" counts as unrepresentable: its one-byte code 0x80 would be taken for the
-// first byte of a two-byte character.
+// Strict conversions (iconv on Linux, code page 936 on Windows): nullopt when any character cannot be represented or
+// the input is not valid in its encoding. To GBK, "€" counts as unrepresentable: its one-byte code 0x80 would be taken
+// for the first byte of a two-byte character.
 [[nodiscard]] std::optional<std::string> TryFromUtf8(std::string_view utf8);
 [[nodiscard]] std::optional<std::string> TryToUtf8(std::string_view gbk);
 
@@ -47,5 +47,9 @@ inline constexpr std::size_t npos = std::string_view::npos;
 // U+FFFD (to UTF-8) instead of failing.
 [[nodiscard]] std::string FromUtf8(std::string_view utf8);
 [[nodiscard]] std::string ToUtf8(std::string_view gbk);
+
+// UTF-16 the way the platform's code page 936 conversion gives it, without a terminator: a byte it cannot map
+// becomes a stand-in character rather than ending the text.
+[[nodiscard]] std::u16string ToUtf16(std::string_view gbk);
 
 } // namespace Gbk

@@ -3,7 +3,6 @@
 #include "runtime/Gbk.h"
 
 #include <cstdio>
-#include <iconv.h>
 
 namespace {
 
@@ -63,35 +62,13 @@ const std::string kPassword = Gbk::FromUtf8("%密码%");
 const std::string kDisk = Gbk::FromUtf8("%磁盘%");
 const std::string kSmartCard = Gbk::FromUtf8("%智能卡%");
 
-// GBK to UTF-16LE the way the platform's code page 936 conversion does it: a byte it cannot map becomes a
-// replacement character rather than ending the text.
+// The password as UTF-16LE bytes, without a terminator.
 Bytes Utf16Of(const std::string& gbk) {
     Bytes out;
-    iconv_t cd = ::iconv_open("UTF-16LE", "GBK");
-    if (cd == reinterpret_cast<iconv_t>(-1)) {
-        return out;
+    for (const char16_t unit : Gbk::ToUtf16(gbk)) {
+        out.push_back(static_cast<unsigned char>(unit & 0xFF));
+        out.push_back(static_cast<unsigned char>(unit >> 8));
     }
-    out.resize(gbk.size() * 2 + 2);
-    char* in = const_cast<char*>(gbk.data());
-    std::size_t inLeft = gbk.size();
-    char* to = reinterpret_cast<char*>(out.data());
-    std::size_t toLeft = out.size();
-    while (inLeft > 0) {
-        if (::iconv(cd, &in, &inLeft, &to, &toLeft) != static_cast<std::size_t>(-1)) {
-            break;
-        }
-        if (toLeft < 2) {
-            break;
-        }
-        // Skip the byte that would not convert and stand a "?" in for it.
-        *to++ = '?';
-        *to++ = 0;
-        toLeft -= 2;
-        ++in;
-        --inLeft;
-    }
-    ::iconv_close(cd);
-    out.resize(out.size() - toLeft);
     return out;
 }
 

@@ -2,7 +2,7 @@
 
 #include "runtime/Gbk.h"
 
-#include <cstring>
+#include <string_view>
 
 MarkedPage::MarkedPage(std::string_view text)
     : text_(text) {}
@@ -30,11 +30,10 @@ std::size_t MarkedPage::Find(std::string_view pattern, std::size_t from, std::si
     // hit on every second byte still costs one pass.
     std::size_t known = from;
     for (std::size_t at = from; to - at >= pattern.size();) {
-        const void* hit = memmem(begin + at, to - at, pattern.data(), pattern.size());
-        if (hit == nullptr) {
+        const std::size_t pos = std::string_view(begin, to).find(pattern, at);
+        if (pos == std::string_view::npos) {
             return Gbk::npos;
         }
-        const auto pos = static_cast<std::size_t>(static_cast<const char*>(hit) - begin);
         if (StartsCharacter(pos, known)) {
             return pos;
         }

@@ -1,5 +1,6 @@
 #include "bookmarks/recorddb/TableList.h"
 
+#include "bookmarks/recorddb/ErrorCodes.h"
 #include "runtime/Gbk.h"
 
 namespace RecordDb {
@@ -39,6 +40,15 @@ void TableList::Close(std::string_view name) {
             }
             if (found >= 0) {
                 break;
+            }
+        }
+        // A path spelt another way ("C:\\dir/websc.edb" on Windows) still names the table it opened.
+        int error = kOk;
+        if (const auto fullPath = found < 0 ? Platform::FullPath(name, error) : std::nullopt) {
+            for (auto i = static_cast<std::ptrdiff_t>(tables_.size()) - 1; i >= 0 && found < 0; --i) {
+                if (Gbk::EqualsIgnoreCase(tables_[static_cast<std::size_t>(i)]->FullPath(), *fullPath)) {
+                    found = i;
+                }
             }
         }
     }

@@ -1,0 +1,27 @@
+#include "runtime/DetachedThread.h"
+
+#include <memory>
+#include <windows.h>
+
+namespace {
+
+DWORD WINAPI RunBody(void* argument) {
+    const std::unique_ptr<std::function<void()>> body(static_cast<std::function<void()>*>(argument));
+    (*body)();
+    return 0;
+}
+
+} // namespace
+
+bool StartDetachedThread(std::function<void()> body, std::size_t stackSize) {
+    auto owned = std::make_unique<std::function<void()>>(std::move(body));
+    const HANDLE thread =
+        ::CreateThread(nullptr, stackSize, RunBody, owned.get(), STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+    if (thread == nullptr) {
+        return false;
+    }
+    static_cast<void>(owned.release()); // the thread owns it now
+    // Nobody waits for the thread, so its handle goes at once.
+    ::CloseHandle(thread);
+    return true;
+}

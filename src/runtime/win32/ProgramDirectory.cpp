@@ -1,0 +1,134 @@
+#include "runtime/ProgramDirectory.h"
+
+#include "runtime/Files.h"
+#include "runtime/win32/Handle.h"
+#include "runtime/win32/WideText.h"
+
+#include <cstdlib>
+#include <windows.h>
+
+using Win32::Utf8FromWide;
+using Win32::WideFromUtf8;
+
+namespace {
+
+constexpr const char* kUserFolder = "Tolvar";
+
+bool Exists(const std::string& path) {
+    return ::GetFileAttributesW(WideFromUtf8(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+// A real directory, not a link or junction that could send the files elsewhere.
+bool IsPlainDirectory(const std::string& path) {
+    const DWORD attributes = ::GetFileAttributesW(WideFromUtf8(path).c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
+           (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0;
+}
+
+// Whether files can be created in `directory`: the only sure answer under the system's access rules is to try.
+bool IsWritableDirectory(const std::string& directory) {
+    const std::string probe = directory + "\\.tolvar-probe-" + std::to_string(::GetCurrentProcessId()) + "-" +
+                              std::to_string(::GetTickCount());
+    const Win32::Handle file(::CreateFileW(WideFromUtf8(probe).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                           FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
+    return file.Valid();
+}
+
+} // namespace
+
+std::string PrivateSessionDirectory() {
+    // The temporary directory Windows gives each user lies in the user's own profile.
+    wchar_t buffer[MAX_PATH + 1] = {};
+    const DWORD length = ::GetTempPathW(MAX_PATH + 1, buffer);
+    if (length == 0 || length > MAX_PATH) {
+        return "";
+    }
+    std::string directory = Utf8FromWide(std::wstring_view(buffer, length));
+    while (!directory.empty() && (directory.back() == '\\' || directory.back() == '/')) {
+        directory.pop_back();
+    }
+    return IsPlainDirectory(directory) ? directory : "";
+}
+
+std::string ProgramDirectory() {
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD length = ::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+        if (length == 0) {
+            return ".";
+        }
+        if (length < path.size()) {
+            path.resize(length);
+            break;
+        }
+        path.resize(path.size() * 2);
+    }
+    const auto slash = path.find_last_of(L"\\/");
+    if (slash == std::wstring::npos) {
+        return ".";
+    }
+    // "C:\tolvar.exe" lives in "C:\".
+    return Utf8FromWide(slash == 2 && path[1] == L':' ? path.substr(0, 3) : path.substr(0, slash));
+}
+
+std::string UserDataDirectory() {
+    // %LOCALAPPDATA% is the user's own and not roamed, as a list of servers and their passwords should be.
+    const wchar_t* base = ::_wgetenv(L"LOCALAPPDATA");
+    if (base == nullptr || base[0] == L'\0') {
+        return "";
+    }
+    std::string directory = Utf8FromWide(base);
+    while (!directory.empty() && (directory.back() == '\\' || directory.back() == '/')) {
+        directory.pop_back();
+    }
+    if (!IsPlainDirectory(directory)) {
+        return "";
+    }
+    directory += "\\";
+    directory += kUserFolder;
+    if (!::CreateDirectoryW(WideFromUtf8(directory).c_str(), nullptr) && ::GetLastError() != ERROR_ALREADY_EXISTS) {
+        return "";
+    }
+    return IsPlainDirectory(directory) ? directory : "";
+}
+
+std::string DataDirectories::ReadPath(const std::string& name) const {
+    if (!save.empty() && save != program) {
+        std::string own = save + "\\" + name;
+        if (Exists(own)) {
+            return own;
+        }
+    }
+    return program + "\\" + name;
+}
+
+std::string DataDirectories::SavePath(const std::string& name) const {
+    return save.empty() ? std::string() : save + "\\" + name;
+}
+
+std::string DataDirectories::EditablePath(const std::string& name) const {
+    const std::string readPath = ReadPath(name);
+    const std::string savePath = SavePath(name);
+    if (savePath.empty() || readPath == savePath) {
+        return readPath;
+    }
+    // The program's copy is carried over once, so its contents are not lost behind an empty new file.
+    const FileRead file = ReadFile(readPath);
+    if (file.outcome == ReadOutcome::Read) {
+        static_cast<void>(ReplaceFileAtomically(savePath, file.bytes, 0600));
+    }
+    return savePath;
+}
+
+DataDirectories LocateDataDirectories(const std::string& programDirectory) {
+    // A program under "Program Files" may not write beside itself; its files then go to the user's directory.
+    if (IsWritableDirectory(programDirectory)) {
+        return {programDirectory, programDirectory};
+    }
+    return {programDirectory, UserDataDirectory()};
+}
+
+bool EnterDataDirectory(const DataDirectories& directories) {
+    const std::string& directory = directories.save.empty() ? directories.program : directories.save;
+    return ::SetCurrentDirectoryW(WideFromUtf8(directory).c_str()) != 0;
+}

@@ -1,0 +1,67 @@
+// A second process for the tests that need two: it appends bookmarks to a shared file, holds it exclusively,
+// or saves a file over and over until it is killed.
+#include "bookmarks/BookmarkStore.h"
+#include "bookmarks/recorddb/RecordDb.h"
+#include "runtime/Files.h"
+
+#include <cstdlib>
+#include <string>
+#include <windows.h>
+
+namespace {
+
+int Append(const std::string& path, const std::string& tag, int count) {
+    const BookmarkStore store(path);
+    for (int i = 0; i < count; ++i) {
+        const std::string name = tag + "-" + std::to_string(i);
+        // Another writer may hold the file for longer than one wait; a failed add is tried again.
+        int tries = 0;
+        while (!store.Add(Bookmark{name, "http://127.0.0.1/" + name})) {
+            if (++tries == 50) {
+                return 1;
+            }
+        }
+    }
+    return 0;
+}
+
+// Saves two large contents in turn forever; whenever it is killed, the file must hold one of them whole.
+int SaveForever(const std::string& path, std::size_t size) {
+    const Bytes first(size, 'a');
+    const Bytes second(size, 'b');
+    for (unsigned round = 0;; ++round) {
+        if (!ReplaceFileAtomically(path, round % 2 == 0 ? first : second, 0600)) {
+            return 1;
+        }
+        // Tells the test that saves are under way, so its kill lands in the middle of one.
+        if (round == 0) {
+            static_cast<void>(ReplaceFileAtomically(path + "-saving", {}, 0600));
+        }
+    }
+}
+
+// Holds the file open exclusively for a while.
+int Hold(const std::string& path, int millis) {
+    if (!RecordDb::Open(path, {}, false, RecordDb::ShareMode::Exclusive)) {
+        return 1;
+    }
+    ::Sleep(static_cast<DWORD>(millis));
+    RecordDb::CloseAll();
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const std::string mode = argc > 1 ? argv[1] : "";
+    if (mode == "append" && argc == 5) {
+        return Append(argv[2], argv[3], std::atoi(argv[4]));
+    }
+    if (mode == "save" && argc == 4) {
+        return SaveForever(argv[2], static_cast<std::size_t>(std::atoll(argv[3])));
+    }
+    if (mode == "hold" && argc == 4) {
+        return Hold(argv[2], std::atoi(argv[3]));
+    }
+    return 2;
+}

@@ -1,0 +1,18 @@
+#pragma once
+
+#include <chrono>
+#include <string>
+#include <vector>
+#include <windows.h>
+
+// A program built beside the test program, by its file name.
+std::string BesideTest(const std::string& fileName);
+
+// Starts `program` with `arguments` (none holding blanks); the process handle, or nullptr.
+HANDLE StartChild(const std::string& program, const std::vector<std::string>& arguments);
+
+// Waits for `process` and gives its exit code; -1 when it did not end within `bound`.
+int WaitForChild(HANDLE process, std::chrono::milliseconds bound);
+
+// Sets an environment variable for this process and the ones it starts.
+void SetVariable(const std::string& name, const std::string& value);
