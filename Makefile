@@ -1,5 +1,5 @@
 # The two everyday commands are `make run` and `make test`; both install what is missing first.
-.PHONY: all deps run build test package bench fuzz format clean
+.PHONY: all deps run build test package windows bench fuzz format clean
 
 JOBS ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
@@ -28,6 +28,18 @@ test: deps
 	cmake --preset windows-core
 	cmake --build --preset windows-core -j $(JOBS)
 	ctest --preset windows-core
+	@# tolvar.exe needs the Qt for Windows that `make windows` builds once; without it this step is skipped.
+	@if [ -f "$$HOME/.cache/tolvar/qt-6.4.2-mingw/lib/cmake/Qt6/qt.toolchain.cmake" ]; then \
+		cmake --preset windows >/dev/null && echo "windows preset: configures against the cached Qt for Windows"; \
+	else echo "windows preset: skipped, no Qt for Windows in ~/.cache/tolvar (make windows builds it)"; fi
+
+# tolvar.exe, its portable zip and its installer, in build/windows/. The first run builds Qt for Windows into
+# ~/.cache/tolvar, which takes long; later runs reuse it.
+windows: deps
+	scripts/build-qt-windows
+	cmake --preset windows
+	cmake --build --preset windows -j $(JOBS)
+	scripts/package-windows build/windows "$$(scripts/build-qt-windows | tail -1)"
 
 # The Debian package, tolvar_<version>_amd64.deb, in build/release/.
 package: build

@@ -113,3 +113,12 @@ bool StartCommandLine(const std::string& commandLine, std::chrono::milliseconds 
     ::CloseHandle(process.hProcess);
     return true;
 }
+
+// mstsc.exe tells the user of a failed login itself, so nothing on Windows watches how a client ends.
+std::optional<WatchedProcess> StartWatched(const std::string&, const std::vector<std::string>&, std::string_view) {
+    return std::nullopt;
+}
+
+std::optional<ProcessEnd> CollectEnd(int) {
+    return std::nullopt;
+}
