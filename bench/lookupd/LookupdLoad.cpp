@@ -91,7 +91,10 @@ int main(int argc, char** argv) {
     const pid_t service = fork();
     if (service == 0) {
         dup2(out[1], STDOUT_FILENO);
-        execl(argv[1], argv[1], "--listen", "127.0.0.1:0", static_cast<char*>(nullptr));
+        // All clients come from one address, which the service would otherwise hold to its default share.
+        const std::string perAddress = std::to_string(std::max(clients, 64));
+        execl(argv[1], argv[1], "--listen", "127.0.0.1:0", "--per-address-limit", perAddress.c_str(),
+              static_cast<char*>(nullptr));
         _exit(127);
     }
     close(out[1]);
@@ -129,7 +132,9 @@ int main(int argc, char** argv) {
                 } else {
                     ++failures;
                 }
-                if (!ok || !keepAlive) {
+                // A service that answers one request a connection says so, and the client connects anew.
+                const bool closing = buffer.find("\r\nConnection: close\r\n") < buffer.find("\r\n\r\n");
+                if (!ok || !keepAlive || closing) {
                     if (fd >= 0) {
                         close(fd);
                     }
