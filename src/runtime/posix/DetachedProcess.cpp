@@ -89,7 +89,8 @@ std::vector<char*> ArgumentVector(const std::string& program, const std::vector<
 }
 
 // A pipe whose read end holds `input` and then ends. The input is put in before the client exists; a pipe holds
-// far more than a password, so the write never blocks, and the client reads it whenever it likes. -1 on failure.
+// far more than a password, so the write never blocks, and the client reads it whenever it likes. On failure the
+// descriptor is -1 and errno tells why.
 FileDescriptor InputPipe(std::string_view input) {
     int ends[2];
     if (::pipe2(ends, O_CLOEXEC) != 0) {
