@@ -103,7 +103,7 @@ void BookmarkList::OpenSelected() {
     const int row = SelectedRow();
     // Bytes rather than the shown text: they reach the opener unchanged, without a round trip through Qt.
     const std::string address = row < 0 ? std::string() : FromBytes(list_->topLevelItem(row)->data(0, kOpenRole));
-    ShellOpen(address);
+    static_cast<void>(ShellOpen(address));
 }
 
 int BookmarkList::SelectedRow() const {

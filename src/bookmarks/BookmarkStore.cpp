@@ -108,7 +108,7 @@ std::vector<Bookmark> BookmarkStore::Load() const {
         // A failure shows as an empty list, like any file that cannot be read. A link whose file is missing
         // gets its file, as the settings file does, rather than a list that can never be stored.
         // Readable by its owner only, as the settings file is.
-        CreateNewFile(FollowLinks(path), DefaultBookmarkImage(), 0600);
+        static_cast<void>(CreateNewFile(FollowLinks(path), DefaultBookmarkImage(), 0600));
     }
     std::this_thread::sleep_for(kSettleTime);
     return ReadAll();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "runtime/FileDescriptor.h"
+#include "runtime/Outcome.h"
 
 #include <chrono>
 #include <optional>
@@ -13,8 +14,9 @@ std::string FindOnPath(const std::string& name);
 
 // Starts `program` (a path) with `arguments`, no shell between, in a session of its own that this process
 // never waits for and never leaves as a zombie. Its standard input holds `input` and then ends, so a secret
-// handed over this way shows neither in the arguments nor in the environment. True once the program runs.
-bool StartDetached(const std::string& program, const std::vector<std::string>& arguments, std::string_view input);
+// handed over this way shows neither in the arguments nor in the environment. Success once the program runs; a
+// program that could not be started gives the reason its start failed (ENOENT, EACCES).
+Outcome StartDetached(const std::string& program, const std::vector<std::string>& arguments, std::string_view input);
 
 // A program started by StartWatched: its process id and a descriptor that becomes readable once it has ended.
 struct WatchedProcess {
@@ -39,5 +41,5 @@ std::optional<ProcessEnd> CollectEnd(int pid);
 
 // Windows only: starts `commandLine` (UTF-8) as CreateProcess reads it, the program being its first word, found by
 // the system's search for programs, with a normal window. Waits at most `idleWait` for it to become idle, then
-// lets it go. True once it runs.
-bool StartCommandLine(const std::string& commandLine, std::chrono::milliseconds idleWait);
+// lets it go. Success once it runs.
+Outcome StartCommandLine(const std::string& commandLine, std::chrono::milliseconds idleWait);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <unistd.h>
+#include <utility>
 
 // Closes a descriptor on every path out of a function.
 class FileDescriptor {
@@ -30,6 +31,8 @@ public:
     }
 
     int Get() const { return fd_; }
+    // Hands the descriptor over to the caller, who closes it from then on.
+    int Release() { return std::exchange(fd_, -1); }
     bool Close() {
         const int fd = fd_;
         fd_ = -1;

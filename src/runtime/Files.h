@@ -1,6 +1,7 @@
 #pragma once
 
 #include "runtime/Bytes.h"
+#include "runtime/Outcome.h"
 
 #include <cstddef>
 #include <string>
@@ -20,9 +21,10 @@ struct FileRead {
     Bytes bytes;
 };
 
-// Writes or reads all `size` bytes, going on after interrupted calls; false on an error or an early end.
-[[nodiscard]] bool WriteAll(int fd, const void* data, std::size_t size);
-[[nodiscard]] bool ReadExactly(int fd, void* data, std::size_t size);
+// Writes or reads all `size` bytes, going on after interrupted calls; a failure on an error or an early end (an
+// I/O error).
+Outcome WriteAll(int fd, const void* data, std::size_t size);
+Outcome ReadExactly(int fd, void* data, std::size_t size);
 
 // Reads a whole regular file without ever blocking on the open (a FIFO under the name is refused).
 [[nodiscard]] FileRead ReadFile(const std::string& path, std::size_t limit = kReadLimit);
@@ -34,13 +36,14 @@ struct FileRead {
 [[nodiscard]] std::string FollowLinks(const std::string& path);
 
 // Whether `path` (through its links) may be replaced: it exists and this user may write it, or it is missing.
-[[nodiscard]] bool MayReplace(const std::string& path);
+// Otherwise the reason it may not (no access, read-only).
+Outcome MayReplace(const std::string& path);
 
 // Replaces `path` with `data` so that either the old or the new content survives a crash or a full disk:
 // the bytes go to a temporary file beside the file the path's links end at, which is flushed, given `mode`
-// and renamed over it. A file this user may not write is left alone. False when anything failed; the old
+// and renamed over it. A file this user may not write is left alone. A failure when anything failed; the old
 // file is then untouched.
-[[nodiscard]] bool ReplaceFileAtomically(const std::string& path, const Bytes& data, mode_t mode);
+Outcome ReplaceFileAtomically(const std::string& path, const Bytes& data, mode_t mode);
 
 // Removes the temporary files that replacements of `path` left behind when they were killed midway.
 void RemoveStaleTemporaries(const std::string& path);

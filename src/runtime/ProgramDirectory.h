@@ -1,5 +1,7 @@
 #pragma once
 
+#include "runtime/Outcome.h"
+
 #include <string>
 
 // The directory that holds the program's executable, without a trailing separator.
@@ -37,4 +39,4 @@ struct DataDirectories {
 [[nodiscard]] DataDirectories LocateDataDirectories(const std::string& programDirectory = ProgramDirectory());
 
 // Makes the save directory (or, when there is none, the program directory) the current directory.
-[[nodiscard]] bool EnterDataDirectory(const DataDirectories& directories);
+Outcome EnterDataDirectory(const DataDirectories& directories);

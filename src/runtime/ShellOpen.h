@@ -1,5 +1,7 @@
 #pragma once
 
+#include "runtime/Outcome.h"
+
 #include <string>
 #include <vector>
 
@@ -10,6 +12,6 @@
 // relative file name, goes as "./" followed by it, naming the same file.
 std::vector<std::string> ShellOpenArguments(const std::string& address);
 
-// Starts xdg-open for `address` without a shell and without waiting for it; false when it could not be
+// Starts xdg-open for `address` without a shell and without waiting for it; a failure when it could not be
 // started. The handler is reaped in the background when it ends.
-bool ShellOpen(const std::string& address);
+Outcome ShellOpen(const std::string& address);

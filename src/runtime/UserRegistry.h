@@ -1,5 +1,7 @@
 #pragma once
 
+#include "runtime/Outcome.h"
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -14,6 +16,6 @@ std::string UserRegistryPath();
 std::optional<std::uint32_t> RegistryQueryDword(const std::string& key, const std::string& name,
                                                 const std::string& store = UserRegistryPath());
 
-// Creates or replaces the value `name` under `key`; false when the store could not be written.
-bool RegistrySetDword(const std::string& key, const std::string& name, std::uint32_t value,
-                      const std::string& store = UserRegistryPath());
+// Creates or replaces the value `name` under `key`; a failure when the store could not be written.
+Outcome RegistrySetDword(const std::string& key, const std::string& name, std::uint32_t value,
+                         const std::string& store = UserRegistryPath());

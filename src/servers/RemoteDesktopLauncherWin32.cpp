@@ -61,7 +61,7 @@ LaunchResult LaunchRemoteDesktop(const ServerEntry& entry, const ConnectionOptio
     }
 
     if (!RegistryQueryDword(kLocalDevicesKey, entry.host)) {
-        RegistrySetDword(kLocalDevicesKey, entry.host, kLocalDevicesValue);
+        static_cast<void>(RegistrySetDword(kLocalDevicesKey, entry.host, kLocalDevicesValue));
     }
 
     result.commandLine = ClientCommandLine(result.connectionFile, options);

@@ -128,7 +128,7 @@ bool SaveSettings(const std::vector<ServerEntry>& servers, const ConnectionOptio
                   std::string_view startupPassword, const std::string& fileName) {
     const Bytes cipher = Rc4Crypt(BytesFromText(SettingsText(servers, options, startupPassword)), kSettingsKey);
     // The file holds every server password behind a fixed key: keep it to its owner.
-    return ReplaceFileAtomically(fileName, cipher, 0600);
+    return static_cast<bool>(ReplaceFileAtomically(fileName, cipher, 0600));
 }
 
 bool IsStorableStartupPassword(std::string_view password) {

@@ -3,8 +3,11 @@
 #include "runtime/GbkQt.h"
 #include "tools/PingArguments.h"
 
+#include <QProcess>
+#include <QStringDecoder>
 #include <csignal>
 #include <sys/prctl.h>
+#include <sys/types.h>
 #include <unistd.h>
 
 namespace {
@@ -13,6 +16,14 @@ namespace {
 constexpr int kReapMilliseconds = 2000;
 
 } // namespace
+
+// The local ping, which runs in a process group of its own so that ending a run also ends anything it started.
+struct PingConsole::Run {
+    QProcess* process = nullptr;
+    // The run's process group, which is the child's own id; 0 when there is none to end.
+    pid_t group = 0;
+    QStringDecoder decoder{QStringDecoder::Utf8};
+};
 
 PingConsole::PingConsole(QObject* parent)
     : QObject(parent) {}
@@ -48,10 +59,10 @@ void PingConsole::Start(const QString& target) {
         arguments.append(Gbk::ToQString(argument));
     }
 
-    decoder_ = QStringDecoder(QStringDecoder::Utf8);
-    process_ = new QProcess(this);
-    process_->setProcessChannelMode(QProcess::MergedChannels);
-    process_->setChildProcessModifier([parent = ::getpid()] {
+    run_ = std::make_unique<Run>();
+    QProcess* process = run_->process = new QProcess(this);
+    process->setProcessChannelMode(QProcess::MergedChannels);
+    process->setChildProcessModifier([parent = ::getpid()] {
         // A group of its own lets a stop reach whatever the child starts. The parent-death signal ends the child
         // if this program is killed without a chance to clean up (or already was, before the signal was set);
         // the system drops that signal for a ping installed with file capabilities run by an ordinary user, and
@@ -62,13 +73,32 @@ void PingConsole::Start(const QString& target) {
             ::_exit(1);
         }
     });
-    connect(process_, &QProcess::readyReadStandardOutput, this, &PingConsole::OnReadyRead);
-    connect(process_, &QProcess::finished, this, &PingConsole::OnFinished);
-    connect(process_, &QProcess::errorOccurred, this, &PingConsole::OnErrorOccurred);
+    auto readOutput = [this] {
+        const QByteArray bytes = run_->process->readAllStandardOutput();
+        const QString decoded = run_->decoder.decode(bytes);
+        if (!decoded.isEmpty()) {
+            Q_EMIT Output(decoded);
+        }
+    };
+    connect(process, &QProcess::readyReadStandardOutput, this, readOutput);
+    connect(process, &QProcess::finished, this, [this, readOutput] {
+        readOutput();
+        EndChild();
+        Q_EMIT Ended();
+    });
+    connect(process, &QProcess::errorOccurred, this, [this](QProcess::ProcessError error) {
+        // Other errors are followed by finished(); a child that never started is not.
+        if (error != QProcess::FailedToStart) {
+            return;
+        }
+        EndChild();
+        Q_EMIT Output(QStringLiteral("无法启动本机的 ping 命令，请确认已经安装（iputils-ping）。\n"));
+        Q_EMIT Ended();
+    });
     // The program is looked up on PATH and given its arguments one by one: no shell ever sees the text.
-    process_->start(QStringLiteral("ping"), arguments, QIODevice::ReadOnly);
-    if (process_ != nullptr) {
-        group_ = static_cast<pid_t>(process_->processId());
+    process->start(QStringLiteral("ping"), arguments, QIODevice::ReadOnly);
+    if (run_ != nullptr) {
+        run_->group = static_cast<pid_t>(process->processId());
     }
 }
 
@@ -79,45 +109,21 @@ void PingConsole::Stop() {
 void PingConsole::ShowStatistics() {
     // The local ping answers this signal with a line of its statistics so far and goes on; only the ping itself
     // gets it, since whatever else might run in its group would be ended by it.
-    if (process_ != nullptr && group_ > 0) {
-        ::kill(group_, SIGQUIT);
+    if (run_ != nullptr && run_->group > 0) {
+        ::kill(run_->group, SIGQUIT);
     }
-}
-
-void PingConsole::OnReadyRead() {
-    const QByteArray bytes = process_->readAllStandardOutput();
-    const QString text = decoder_.decode(bytes);
-    if (!text.isEmpty()) {
-        Q_EMIT Output(text);
-    }
-}
-
-void PingConsole::OnFinished() {
-    OnReadyRead();
-    EndChild();
-    Q_EMIT Ended();
-}
-
-void PingConsole::OnErrorOccurred(QProcess::ProcessError error) {
-    // Other errors are followed by finished(); a child that never started is not.
-    if (error != QProcess::FailedToStart) {
-        return;
-    }
-    EndChild();
-    Q_EMIT Output(QStringLiteral("无法启动本机的 ping 命令，请确认已经安装（iputils-ping）。\n"));
-    Q_EMIT Ended();
 }
 
 void PingConsole::EndChild() {
-    if (process_ == nullptr) {
+    if (run_ == nullptr) {
         return;
     }
-    QProcess* process = std::exchange(process_, nullptr);
+    const std::unique_ptr<Run> run = std::move(run_);
+    QProcess* process = run->process;
     process->disconnect(this);
-    if (group_ > 0) {
+    if (run->group > 0) {
         // Also after a natural end: whatever the child left running in its group must not outlive the run.
-        ::kill(-group_, SIGKILL);
-        group_ = 0;
+        ::kill(-run->group, SIGKILL);
     }
     if (process->state() != QProcess::NotRunning) {
         process->kill();

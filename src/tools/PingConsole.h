@@ -1,13 +1,13 @@
 #pragma once
 
 #include <QObject>
-#include <QProcess>
-#include <QStringDecoder>
-#include <sys/types.h>
+#include <QString>
+#include <memory>
 
-// Runs the local ping for the network tools page and hands on what it prints. One run at a time; the console is
-// kept for the page's whole life. The child runs in a process group of its own, so ending a run also ends
-// anything it started, and nothing of a run outlives the console.
+// Runs the platform's ping for the network tools page and hands on what it prints. One run at a time; the console
+// is kept for the page's whole life. Ending a run also ends anything the child started, and nothing of a run
+// outlives the console. On Linux the local ping runs with the options translated (PingConsole.cpp); on Windows the
+// system's ping.exe gets the text as typed (PingConsoleWin32.cpp).
 class PingConsole : public QObject {
     Q_OBJECT
 
@@ -25,7 +25,7 @@ public:
     void Stop();
     // Has the running ping print its statistics so far, as Ctrl+Break does to Windows' ping; nothing when idle.
     void ShowStatistics();
-    bool IsRunning() const { return process_ != nullptr; }
+    bool IsRunning() const { return run_ != nullptr; }
 
 Q_SIGNALS:
     // Text of the current run, in the order it was written; a character split between two reads comes whole.
@@ -34,14 +34,12 @@ Q_SIGNALS:
     void Ended();
 
 private:
-    void OnReadyRead();
-    void OnFinished();
-    void OnErrorOccurred(QProcess::ProcessError error);
-    // Kills the run's process group and lets go of the process; no signal of it reaches the console afterwards.
+    // The platform's part of the current run: the child and the decoder of its output. Null while idle.
+    struct Run;
+
+    // Ends the run's child and whatever it started and lets go of them; no signal of the run reaches the console
+    // afterwards.
     void EndChild();
 
-    QProcess* process_ = nullptr;
-    // The run's process group, which is the child's own id; 0 when there is none to end.
-    pid_t group_ = 0;
-    QStringDecoder decoder_;
+    std::unique_ptr<Run> run_;
 };

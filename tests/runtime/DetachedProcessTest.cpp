@@ -75,7 +75,7 @@ TEST(DetachedProcessTest, InputArrivesWhenTheParentHasNoStandardInput) {
                 "out=\"$(dirname \"$0\")\"\ncat > \"$out/input.part\"\nmv \"$out/input.part\" \"$out/input\"\n");
     const int saved = ::fcntl(STDIN_FILENO, F_DUPFD_CLOEXEC, 3);
     ::close(STDIN_FILENO);
-    const bool started = StartDetached(script, {}, "secret\n");
+    const Outcome started = StartDetached(script, {}, "secret\n");
     if (saved >= 0) {
         ::dup2(saved, STDIN_FILENO);
         ::close(saved);
@@ -106,9 +106,12 @@ TEST(DetachedProcessTest, ChildRunsInItsOwnSessionWithoutInheritedDescriptors) {
 
 TEST(DetachedProcessTest, MissingOrUnrunnableProgramIsReported) {
     TempDir dir;
-    EXPECT_FALSE(StartDetached(dir.File("missing"), {}, ""));
+    // The reason is the one the exec met in the child.
+    const Outcome missing = StartDetached(dir.File("missing"), {}, "");
+    EXPECT_FALSE(missing);
+    EXPECT_EQ(missing.Reason(), std::errc::no_such_file_or_directory);
     WriteTestFile(dir.File("plain"), BytesFromText("data"));
-    EXPECT_FALSE(StartDetached(dir.File("plain"), {}, "input"));
+    EXPECT_EQ(StartDetached(dir.File("plain"), {}, "input").Reason(), std::errc::permission_denied);
     EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1);
 }
 

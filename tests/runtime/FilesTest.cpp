@@ -54,16 +54,21 @@ TEST(FilesTest, AFailedReplaceKeepsTheOldFile) {
         ::signal(SIGXFSZ, SIG_IGN);
         const rlimit limit{4096, 4096};
         ::setrlimit(RLIMIT_FSIZE, &limit);
-        ::_exit(ReplaceFileAtomically(path, Bytes(100000, 'n'), 0600) ? 1 : 0);
+        // The reason is the write's, not that of the clean-up after it.
+        const Outcome replaced = ReplaceFileAtomically(path, Bytes(100000, 'n'), 0600);
+        ::_exit(replaced ? 0 : replaced.Reason() == std::errc::file_too_large ? 1 : 2);
     }
     int status = 0;
     ASSERT_EQ(::waitpid(child, &status, 0), child);
     ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0) << "the failed write was reported as success";
+    EXPECT_NE(WEXITSTATUS(status), 0) << "the failed write was reported as success";
+    EXPECT_EQ(WEXITSTATUS(status), 1) << "the failure does not carry EFBIG";
     EXPECT_EQ(ReadWholeFile(path), old);
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 1);
 
-    EXPECT_FALSE(ReplaceFileAtomically(dir.File("no/such/dir/ms.ini"), old, 0600));
+    const Outcome missing = ReplaceFileAtomically(dir.File("no/such/dir/ms.ini"), old, 0600);
+    EXPECT_FALSE(missing);
+    EXPECT_EQ(missing.Reason(), std::error_code(ENOENT, std::system_category()));
 }
 
 TEST(FilesTest, WhatCannotBeReadWholeIsToldApartFromWhatIsMissing) {

@@ -1,5 +1,6 @@
 #include "runtime/Gbk.h"
 #include "runtime/Bytes.h"
+#include "runtime/GbkDecoder.h"
 
 #include <array>
 #include <gtest/gtest.h>
@@ -73,6 +74,25 @@ TEST(GbkTest, LenientConversionsReplaceOnlyTheBadCharacter) {
     // A long text goes through the converter's buffer in several rounds.
     const std::string longText(5000, 'x');
     EXPECT_EQ(Gbk::ToUtf8(Gbk::FromUtf8(longText)), longText);
+}
+
+TEST(GbkTest, StreamDecoderKeepsACharacterSplitBetweenPiecesWhole) {
+    const std::string text = Gbk::FromUtf8("来自 127.0.0.1 的回复: 字节=32 时间<1ms TTL=128\r\n");
+    const std::string utf8 = Gbk::ToUtf8(text);
+    for (std::size_t cut = 0; cut <= text.size(); ++cut) {
+        Gbk::StreamDecoder decoder;
+        std::string decoded = decoder.Decode(std::string_view(text).substr(0, cut));
+        decoded += decoder.Decode(std::string_view(text).substr(cut));
+        EXPECT_EQ(decoded + decoder.Finish(), utf8) << "cut after byte " << cut;
+    }
+    // Byte by byte: a first byte with no second is replaced alone and the byte after it starts afresh; one left
+    // over at the end becomes one stand-in too.
+    Gbk::StreamDecoder decoder;
+    std::string decoded;
+    for (const char byte : "\x81 " + text + "\xB0") {
+        decoded += decoder.Decode(std::string_view(&byte, 1));
+    }
+    EXPECT_EQ(decoded + decoder.Finish(), "\xEF\xBF\xBD " + utf8 + "\xEF\xBF\xBD");
 }
 
 TEST(GbkTest, BytesToTextStopsAtTheFirstZero) {

@@ -71,6 +71,12 @@ TEST_F(Win32Files, ReplaceWritesTheWholeFileAndLeavesNoTemporary) {
     EXPECT_EQ(ReadFile(dir_.Path()).outcome, ReadOutcome::Unreadable);
 }
 
+TEST_F(Win32Files, AFailedReplaceCarriesTheSystemsReason) {
+    const Outcome missing = ReplaceFileAtomically(Path("no\\such\\dir\\ms.ini"), BytesFromText("new"), 0600);
+    EXPECT_FALSE(missing);
+    EXPECT_EQ(missing.Reason(), std::error_code(ERROR_PATH_NOT_FOUND, std::system_category()));
+}
+
 TEST_F(Win32Files, AFileThatCannotBeReadOrWrittenIsNeverReplaced) {
     const std::string path = Path("ms.ini");
     WriteTestFile(path, BytesFromText("kept"));

@@ -1,5 +1,6 @@
 #include "bookmarks/recorddb/ErrorCodes.h"
 #include "bookmarks/recorddb/Platform.h"
+#include "runtime/FileDescriptor.h"
 
 #include <cerrno>
 #include <climits>
@@ -113,19 +114,18 @@ std::optional<std::string> FullPath(std::string_view name, int& error) {
 
 FileHandle OpenExisting(const std::string& path, bool readOnly, int& error) {
     // Non-blocking so that a FIFO planted under the table's name cannot hang the open.
-    const int file = ::open(path.c_str(), (readOnly ? O_RDONLY : O_RDWR) | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-    if (file < 0) {
+    FileDescriptor file(::open(path.c_str(), (readOnly ? O_RDONLY : O_RDWR) | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+    if (file.Get() < 0) {
         error = LastFileErrorCode();
         return kNoFile;
     }
     struct stat info {};
-    if (::fstat(file, &info) != 0 || !S_ISREG(info.st_mode)) {
-        ::close(file);
+    if (::fstat(file.Get(), &info) != 0 || !S_ISREG(info.st_mode)) {
         error = kErrAccessDenied;
         return kNoFile;
     }
-    ::fcntl(file, F_SETFL, ::fcntl(file, F_GETFL) & ~O_NONBLOCK);
-    return file;
+    ::fcntl(file.Get(), F_SETFL, ::fcntl(file.Get(), F_GETFL) & ~O_NONBLOCK);
+    return file.Release();
 }
 
 void CloseFile(FileHandle file) {

@@ -1,5 +1,6 @@
 #include "runtime/DataProtection.h"
 
+#include "runtime/FileDescriptor.h"
 #include "runtime/Files.h"
 #include "runtime/NewFile.h"
 #include "runtime/ProgramDirectory.h"
@@ -38,15 +39,14 @@ enum class LoadResult { Loaded, Missing, Unusable };
 // A key file that someone else owns or could read is not a secret any more, so it is refused, not used.
 LoadResult LoadKey(const std::string& path, Key& key) {
     // Non-blocking, so that a FIFO planted under the name is refused instead of hanging the connect.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-    if (fd < 0) {
+    const FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+    if (fd.Get() < 0) {
         return errno == ENOENT ? LoadResult::Missing : LoadResult::Unusable;
     }
     struct stat info {};
-    const bool usable = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_uid == ::geteuid() &&
+    const bool usable = ::fstat(fd.Get(), &info) == 0 && S_ISREG(info.st_mode) && info.st_uid == ::geteuid() &&
                         (info.st_mode & 077) == 0 && info.st_size == static_cast<off_t>(key.Size()) &&
-                        ReadExactly(fd, key.Data(), key.Size());
-    ::close(fd);
+                        ReadExactly(fd.Get(), key.Data(), key.Size());
     return usable ? LoadResult::Loaded : LoadResult::Unusable;
 }
 

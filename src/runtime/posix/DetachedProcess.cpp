@@ -2,6 +2,7 @@
 
 #include "runtime/FileDescriptor.h"
 #include "runtime/Files.h"
+#include "runtime/posix/LastError.h"
 
 #include <cerrno>
 #include <csignal>
@@ -88,85 +89,115 @@ std::vector<char*> ArgumentVector(const std::string& program, const std::vector<
 }
 
 // A pipe whose read end holds `input` and then ends. The input is put in before the client exists; a pipe holds
-// far more than a password, so the write never blocks, and the client reads it whenever it likes. -1 on failure.
-int InputPipe(std::string_view input) {
+// far more than a password, so the write never blocks, and the client reads it whenever it likes. On failure the
+// descriptor is -1 and errno tells why.
+FileDescriptor InputPipe(std::string_view input) {
     int ends[2];
     if (::pipe2(ends, O_CLOEXEC) != 0) {
-        return -1;
+        return FileDescriptor(-1);
     }
-    ::fcntl(ends[1], F_SETFL, O_NONBLOCK);
+    const FileDescriptor writeEnd(ends[1]);
+    ::fcntl(writeEnd.Get(), F_SETFL, O_NONBLOCK);
     // What does not fit is cut short; the client then sees its input end early.
-    static_cast<void>(WriteAll(ends[1], input.data(), input.size()));
-    ::close(ends[1]);
-    return ends[0];
+    static_cast<void>(WriteAll(writeEnd.Get(), input.data(), input.size()));
+    return FileDescriptor(ends[0]);
 }
 
-// True when the exec went through: it closes the status pipe unwritten.
-bool ExecSucceeded(int statusRead) {
+// The two ends of the pipe through which a client reports a failed exec; a successful exec closes it unwritten.
+struct StatusPipe {
+    FileDescriptor read{-1};
+    FileDescriptor write{-1};
+};
+
+// The status pipe, or the reason it could not be made.
+Outcome MakeStatusPipe(StatusPipe& status) {
+    int ends[2];
+    if (::pipe2(ends, O_CLOEXEC) != 0) {
+        return LastError();
+    }
+    status.read = FileDescriptor(ends[0]);
+    status.write = FileDescriptor(ends[1]);
+    return {};
+}
+
+// Success when the exec went through, else the error the client reported.
+Outcome ExecOutcome(int statusRead) {
     int error = 0;
     ssize_t got = 0;
     do {
         got = ::read(statusRead, &error, sizeof error);
     } while (got < 0 && errno == EINTR);
-    return got == 0;
+    if (got == 0) {
+        return {};
+    }
+    return got == static_cast<ssize_t>(sizeof error) ? Outcome::SystemFailure(error) : LastError();
 }
 
 } // namespace
 
-bool StartDetached(const std::string& program, const std::vector<std::string>& arguments, std::string_view input) {
+Outcome StartDetached(const std::string& program, const std::vector<std::string>& arguments, std::string_view input) {
     std::vector<char*> argv = ArgumentVector(program, arguments);
-    FileDescriptor inputRead(InputPipe(input));
-    // The client reports a failed exec through this pipe; a successful exec closes it unwritten.
-    int statusPipe[2];
-    if (inputRead.Get() < 0 || ::pipe2(statusPipe, O_CLOEXEC) != 0) {
-        return false;
+    FileDescriptor inputRead = InputPipe(input);
+    if (inputRead.Get() < 0) {
+        return LastError();
     }
-    FileDescriptor statusRead(statusPipe[0]);
+    StatusPipe status;
+    if (Outcome made = MakeStatusPipe(status); !made) {
+        return made;
+    }
 
     // Forking twice hands the client to init, which reaps it; the middle child ends at once.
     const pid_t middle = ::fork();
     if (middle == 0) {
-        ::close(statusPipe[0]);
+        status.read.Close();
         const pid_t client = ::fork();
         if (client == 0) {
-            RunClient(program.c_str(), argv.data(), environ, inputRead.Get(), statusPipe[1]);
+            RunClient(program.c_str(), argv.data(), environ, inputRead.Get(), status.write.Get());
         }
-        ::_exit(client < 0 ? 1 : 0);
+        if (client < 0) {
+            const int error = errno;
+            [[maybe_unused]] const ssize_t ignored = ::write(status.write.Get(), &error, sizeof error);
+            ::_exit(1);
+        }
+        ::_exit(0);
     }
+    const int forkError = errno;
     inputRead.Close();
-    ::close(statusPipe[1]);
+    status.write.Close();
     if (middle < 0) {
-        return false;
+        return Outcome::SystemFailure(forkError);
     }
 
     int middleStatus = 0;
     while (::waitpid(middle, &middleStatus, 0) < 0 && errno == EINTR) {
     }
-    const bool started = ExecSucceeded(statusRead.Get());
-    return WIFEXITED(middleStatus) && WEXITSTATUS(middleStatus) == 0 && started;
+    const Outcome started = ExecOutcome(status.read.Get());
+    if (started && !(WIFEXITED(middleStatus) && WEXITSTATUS(middleStatus) == 0)) {
+        return Outcome::Failure(std::errc::io_error);
+    }
+    return started;
 }
 
 std::optional<WatchedProcess> StartWatched(const std::string& program, const std::vector<std::string>& arguments,
                                            std::string_view input) {
     std::vector<char*> argv = ArgumentVector(program, arguments);
-    FileDescriptor inputRead(InputPipe(input));
-    int statusPipe[2];
-    if (inputRead.Get() < 0 || ::pipe2(statusPipe, O_CLOEXEC) != 0) {
+    FileDescriptor inputRead = InputPipe(input);
+    StatusPipe status;
+    if (inputRead.Get() < 0 || !MakeStatusPipe(status)) {
         return std::nullopt;
     }
-    FileDescriptor statusRead(statusPipe[0]);
     const pid_t client = ::fork();
     if (client == 0) {
-        RunClient(program.c_str(), argv.data(), environ, inputRead.Get(), statusPipe[1]);
+        RunClient(program.c_str(), argv.data(), environ, inputRead.Get(), status.write.Get());
     }
     inputRead.Close();
-    ::close(statusPipe[1]);
+    status.write.Close();
     if (client < 0) {
         return std::nullopt;
     }
     // The descriptor is taken before anything can reap the child, so it names this child and no later one.
     WatchedProcess watched{client, FileDescriptor(static_cast<int>(::syscall(SYS_pidfd_open, client, 0)))};
-    if (!ExecSucceeded(statusRead.Get())) {
+    if (!ExecOutcome(status.read.Get())) {
         while (::waitpid(client, nullptr, 0) < 0 && errno == EINTR) {
         }
         return std::nullopt;

@@ -1,12 +1,14 @@
 #include "runtime/Files.h"
 
 #include "runtime/FileDescriptor.h"
+#include "runtime/posix/LastError.h"
 
 #include <cerrno>
 #include <climits>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <memory>
 #include <string_view>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -47,57 +49,74 @@ bool IsTemporaryName(const std::string& name, const std::string& base) {
     return true;
 }
 
-// A temporary file under a writer's lock: a cleaner that gets the lock knows its writer is gone.
-int CreateLockedTemporary(std::string& name) {
+// A temporary file under a writer's lock: a cleaner that gets the lock knows its writer is gone. On failure the
+// descriptor is -1 and errno tells why.
+FileDescriptor CreateLockedTemporary(std::string& name) {
+    // Unless a lock fails, every file made was taken by a cleaner before it could be locked.
+    int error = EEXIST;
     for (int attempt = 0; attempt < 8; ++attempt) {
         std::string candidate = name + std::string(kTemporaryInfix) + std::string(kTemporaryRandomLength, 'X');
-        const int fd = ::mkostemp(candidate.data(), O_CLOEXEC);
-        if (fd < 0) {
-            return -1;
+        FileDescriptor fd(::mkostemp(candidate.data(), O_CLOEXEC));
+        if (fd.Get() < 0) {
+            return fd;
         }
         struct stat info {};
+        if (::flock(fd.Get(), LOCK_EX) != 0 || ::fstat(fd.Get(), &info) != 0) {
+            error = errno;
+            continue;
+        }
         // A cleaner may have taken the file between its creation and the lock; then take another.
-        if (::flock(fd, LOCK_EX) == 0 && ::fstat(fd, &info) == 0 && info.st_nlink > 0) {
+        if (info.st_nlink > 0) {
             name = std::move(candidate);
             return fd;
         }
-        ::close(fd);
     }
-    return -1;
+    errno = error;
+    return FileDescriptor(-1);
 }
+
+struct DirectoryCloser {
+    void operator()(DIR* directory) const { ::closedir(directory); }
+};
 
 } // namespace
 
-bool WriteAll(int fd, const void* data, std::size_t size) {
+Outcome WriteAll(int fd, const void* data, std::size_t size) {
     const auto* bytes = static_cast<const unsigned char*>(data);
     while (size > 0) {
         const ssize_t written = ::write(fd, bytes, size);
         if (written < 0 && errno == EINTR) {
             continue;
         }
-        if (written <= 0) {
-            return false;
+        if (written < 0) {
+            return LastError();
+        }
+        if (written == 0) {
+            return Outcome::Failure(std::errc::io_error);
         }
         bytes += written;
         size -= static_cast<std::size_t>(written);
     }
-    return true;
+    return {};
 }
 
-bool ReadExactly(int fd, void* data, std::size_t size) {
+Outcome ReadExactly(int fd, void* data, std::size_t size) {
     auto* bytes = static_cast<unsigned char*>(data);
     while (size > 0) {
         const ssize_t got = ::read(fd, bytes, size);
         if (got < 0 && errno == EINTR) {
             continue;
         }
-        if (got <= 0) {
-            return false;
+        if (got < 0) {
+            return LastError();
+        }
+        if (got == 0) {
+            return Outcome::Failure(std::errc::io_error);
         }
         bytes += got;
         size -= static_cast<std::size_t>(got);
     }
-    return true;
+    return {};
 }
 
 FileRead ReadFile(const std::string& path, std::size_t limit) {
@@ -154,29 +173,37 @@ std::string FollowLinks(const std::string& path) {
     return current;
 }
 
-bool MayReplace(const std::string& path) {
+Outcome MayReplace(const std::string& path) {
     const std::string target = FollowLinks(path);
-    return ::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) == 0 || errno == ENOENT;
+    return OutcomeOf(::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) == 0 || errno == ENOENT);
 }
 
-bool ReplaceFileAtomically(const std::string& path, const Bytes& data, mode_t mode) {
+Outcome ReplaceFileAtomically(const std::string& path, const Bytes& data, mode_t mode) {
     // Replace the file a link names, so the link keeps working and a dangling one gets its file.
     const std::string target = FollowLinks(path);
-    if (!MayReplace(target)) {
-        return false;
+    if (Outcome allowed = MayReplace(target); !allowed) {
+        return allowed;
     }
     RemoveStaleTemporaries(target);
     std::string temporary = target;
-    FileDescriptor fd(CreateLockedTemporary(temporary));
+    FileDescriptor fd = CreateLockedTemporary(temporary);
     if (fd.Get() < 0) {
-        return false;
+        return LastError();
     }
     // The lock is held until the rename, so that no other instance's clean-up removes the file first.
-    const bool written = ::fchmod(fd.Get(), mode) == 0 && WriteAll(fd.Get(), data.data(), data.size()) &&
-                         ::fsync(fd.Get()) == 0 && ::rename(temporary.c_str(), target.c_str()) == 0;
+    Outcome written = OutcomeOf(::fchmod(fd.Get(), mode) == 0);
+    if (written) {
+        written = WriteAll(fd.Get(), data.data(), data.size());
+    }
+    if (written) {
+        written = OutcomeOf(::fsync(fd.Get()) == 0);
+    }
+    if (written) {
+        written = OutcomeOf(::rename(temporary.c_str(), target.c_str()) == 0);
+    }
     if (!written) {
         ::unlink(temporary.c_str());
-        return false;
+        return written;
     }
     fd.Close();
     // Make the rename itself durable; failing here leaves a complete file either way.
@@ -184,18 +211,18 @@ bool ReplaceFileAtomically(const std::string& path, const Bytes& data, mode_t mo
     if (directory.Get() >= 0) {
         ::fsync(directory.Get());
     }
-    return true;
+    return {};
 }
 
 void RemoveStaleTemporaries(const std::string& path) {
     const std::string target = FollowLinks(path);
     const std::string base = NameOf(target);
-    DIR* directory = ::opendir(DirectoryOf(target).c_str());
+    const std::unique_ptr<DIR, DirectoryCloser> directory(::opendir(DirectoryOf(target).c_str()));
     if (directory == nullptr) {
         return;
     }
-    const int directoryFd = ::dirfd(directory);
-    while (const dirent* entry = ::readdir(directory)) {
+    const int directoryFd = ::dirfd(directory.get());
+    while (const dirent* entry = ::readdir(directory.get())) {
         const std::string name = entry->d_name;
         if (!IsTemporaryName(name, base)) {
             continue;
@@ -209,5 +236,4 @@ void RemoveStaleTemporaries(const std::string& path) {
             ::unlinkat(directoryFd, name.c_str(), 0);
         }
     }
-    ::closedir(directory);
 }

@@ -23,6 +23,9 @@ public:
     Converter(const Converter&) = delete;
     Converter& operator=(const Converter&) = delete;
 
+    // The descriptor itself, for a conversion of another kind; (iconv_t)-1 when it could not be opened.
+    iconv_t Get() const { return cd_; }
+
     // Converts `input`; an invalid or unconvertible sequence either fails the whole conversion (when
     // `replacement` is empty) or is skipped and replaced, one input character at a time.
     std::optional<std::string> Convert(std::string_view input, std::string_view replacement,
@@ -107,7 +110,8 @@ std::string ToUtf8(std::string_view gbk) {
 
 std::u16string ToUtf16(std::string_view gbk) {
     std::u16string out;
-    iconv_t cd = ::iconv_open("UTF-16LE", "GBK");
+    const Converter converter("UTF-16LE", "GBK");
+    iconv_t cd = converter.Get();
     if (cd == reinterpret_cast<iconv_t>(-1)) {
         return out;
     }
@@ -130,7 +134,6 @@ std::u16string ToUtf16(std::string_view gbk) {
         ++in;
         --inLeft;
     }
-    ::iconv_close(cd);
     const std::size_t size = bytes.size() - toLeft;
     for (std::size_t i = 0; i + 1 < size; i += 2) {
         out.push_back(static_cast<char16_t>(bytes[i] | (bytes[i + 1] << 8)));

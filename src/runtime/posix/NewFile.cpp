@@ -1,6 +1,8 @@
 #include "runtime/NewFile.h"
 
+#include "runtime/FileDescriptor.h"
 #include "runtime/Files.h"
+#include "runtime/posix/LastError.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -11,33 +13,43 @@
 namespace {
 
 // Writes, flushes and closes `fd`, which `path` names; the file is removed when any of it failed.
-bool Finish(int fd, const std::string& path, const Bytes& data, mode_t mode) {
-    const bool written = WriteAll(fd, data.data(), data.size()) && ::fchmod(fd, mode) == 0 && ::fsync(fd) == 0;
-    if (::close(fd) != 0 || !written) {
-        ::unlink(path.c_str());
-        return false;
+Outcome Finish(FileDescriptor fd, const std::string& path, const Bytes& data, mode_t mode) {
+    Outcome written = WriteAll(fd.Get(), data.data(), data.size());
+    if (written) {
+        written = OutcomeOf(::fchmod(fd.Get(), mode) == 0 && ::fsync(fd.Get()) == 0);
     }
-    return true;
+    if (written) {
+        written = OutcomeOf(fd.Close());
+    }
+    if (!written) {
+        ::unlink(path.c_str());
+    }
+    return written;
 }
 
 } // namespace
 
-bool CreateNewFile(const std::string& path, const Bytes& data, mode_t mode) {
+Outcome CreateNewFile(const std::string& path, const Bytes& data, mode_t mode) {
     const auto slash = path.rfind('/');
     const std::string directory = slash == std::string::npos ? "." : path.substr(0, slash == 0 ? 1 : slash);
     std::string temporary = directory + "/.new-XXXXXX";
-    const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
-    if (fd < 0 || !Finish(fd, temporary, data, mode)) {
-        return false;
+    FileDescriptor fd(::mkostemp(temporary.data(), O_CLOEXEC));
+    if (fd.Get() < 0) {
+        return LastError();
+    }
+    if (Outcome written = Finish(std::move(fd), temporary, data, mode); !written) {
+        return written;
     }
     // link() fails with EEXIST instead of replacing, which is what makes the creation exclusive.
-    const bool linked = ::link(temporary.c_str(), path.c_str()) == 0;
-    const int linkError = errno;
+    const Outcome linked = OutcomeOf(::link(temporary.c_str(), path.c_str()) == 0);
     ::unlink(temporary.c_str());
-    if (linked || linkError == EEXIST) {
+    if (linked || linked.Reason() == std::errc::file_exists) {
         return linked;
     }
     // A file system without hard links: create the file in place, still never over an existing one.
-    const int direct = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
-    return direct >= 0 && Finish(direct, path, data, mode);
+    FileDescriptor direct(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode));
+    if (direct.Get() < 0) {
+        return LastError();
+    }
+    return Finish(std::move(direct), path, data, mode);
 }

@@ -1,6 +1,7 @@
 #include "runtime/ProgramDirectory.h"
 
 #include "runtime/Files.h"
+#include "runtime/posix/LastError.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -140,6 +141,6 @@ DataDirectories LocateDataDirectories(const std::string& programDirectory) {
     return {programDirectory, UserDataDirectory()};
 }
 
-bool EnterDataDirectory(const DataDirectories& directories) {
-    return ::chdir((directories.save.empty() ? directories.program : directories.save).c_str()) == 0;
+Outcome EnterDataDirectory(const DataDirectories& directories) {
+    return OutcomeOf(::chdir((directories.save.empty() ? directories.program : directories.save).c_str()) == 0);
 }

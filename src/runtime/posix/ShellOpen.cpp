@@ -17,7 +17,10 @@ std::vector<std::string> ShellOpenArguments(const std::string& address) {
     return {operand};
 }
 
-bool ShellOpen(const std::string& address) {
+Outcome ShellOpen(const std::string& address) {
     const std::string opener = FindOnPath(kOpener);
-    return !opener.empty() && StartDetached(opener, ShellOpenArguments(address), {});
+    if (opener.empty()) {
+        return Outcome::Failure(std::errc::no_such_file_or_directory);
+    }
+    return StartDetached(opener, ShellOpenArguments(address), {});
 }

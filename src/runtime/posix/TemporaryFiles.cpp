@@ -1,5 +1,6 @@
 #include "runtime/TemporaryFiles.h"
 
+#include "runtime/FileDescriptor.h"
 #include "runtime/Files.h"
 
 #include <cerrno>
@@ -9,12 +10,12 @@
 #include <unistd.h>
 
 NewFileResult WriteNewFile(const std::string& path, std::string_view data) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd < 0) {
+    FileDescriptor fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (fd.Get() < 0) {
         return errno == EEXIST ? NewFileResult::Exists : NewFileResult::Failed;
     }
-    const bool ok = WriteAll(fd, data.data(), data.size()) && ::fsync(fd) == 0;
-    if (::close(fd) != 0 || !ok) {
+    const bool ok = WriteAll(fd.Get(), data.data(), data.size()) && ::fsync(fd.Get()) == 0;
+    if (!fd.Close() || !ok) {
         // A half-written file is of no use to anyone and would only be mistaken for a whole one.
         ::unlink(path.c_str());
         return NewFileResult::Failed;

@@ -1,7 +1,9 @@
 #include "runtime/UserRegistry.h"
 
+#include "runtime/FileDescriptor.h"
 #include "runtime/Files.h"
 #include "runtime/Gbk.h"
+#include "runtime/posix/LastError.h"
 
 #include <cerrno>
 #include <charconv>
@@ -132,23 +134,23 @@ std::optional<std::uint32_t> RegistryQueryDword(const std::string& key, const st
     return std::nullopt;
 }
 
-bool RegistrySetDword(const std::string& key, const std::string& name, std::uint32_t value, const std::string& store) {
+Outcome RegistrySetDword(const std::string& key, const std::string& name, std::uint32_t value,
+                         const std::string& store) {
     if (store.empty()) {
-        return false;
+        return Outcome::Failure(std::errc::no_such_file_or_directory);
     }
     // Two programs setting values at once must not lose one another's, so the read and the rewrite happen
     // under a lock on a file beside the store.
-    const int lock = ::open((store + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (lock < 0) {
-        return false;
+    const FileDescriptor lock(::open((store + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
+    if (lock.Get() < 0) {
+        return LastError();
     }
-    while (::flock(lock, LOCK_EX) != 0 && errno == EINTR) {
+    while (::flock(lock.Get(), LOCK_EX) != 0 && errno == EINTR) {
     }
     // A store that exists but cannot be read whole is left alone, since rewriting it would drop its values.
     const FileRead read = ReadFile(store);
     if (read.outcome == ReadOutcome::Unreadable) {
-        ::close(lock);
-        return false;
+        return Outcome::Failure(std::errc::io_error);
     }
     const Bytes& data = read.bytes;
     const std::string entry =
@@ -167,7 +169,5 @@ bool RegistrySetDword(const std::string& key, const std::string& name, std::uint
     if (!replaced) {
         text += entry + '\n';
     }
-    const bool written = ReplaceFileAtomically(store, BytesFromText(text), 0600);
-    ::close(lock);
-    return written;
+    return ReplaceFileAtomically(store, BytesFromText(text), 0600);
 }

@@ -1,6 +1,7 @@
 #include "runtime/DetachedProcess.h"
 
 #include "runtime/win32/Handle.h"
+#include "runtime/win32/LastError.h"
 #include "runtime/win32/WideText.h"
 
 #include <windows.h>
@@ -32,7 +33,7 @@ std::wstring Quoted(const std::wstring& argument) {
 }
 
 // Starts `commandLine`; `input` (when given) becomes the child's standard input. Closes the thread handle.
-bool Start(const wchar_t* program, std::wstring commandLine, HANDLE input, PROCESS_INFORMATION& process) {
+Outcome Start(const wchar_t* program, std::wstring commandLine, HANDLE input, PROCESS_INFORMATION& process) {
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESHOWWINDOW;
@@ -46,10 +47,10 @@ bool Start(const wchar_t* program, std::wstring commandLine, HANDLE input, PROCE
     process = PROCESS_INFORMATION{};
     if (!::CreateProcessW(program, commandLine.data(), nullptr, nullptr, input != nullptr, 0, nullptr, nullptr,
                           &startup, &process)) {
-        return false;
+        return LastError();
     }
     ::CloseHandle(process.hThread);
-    return true;
+    return {};
 }
 
 } // namespace
@@ -74,7 +75,7 @@ std::string FindOnPath(const std::string& name) {
     return {};
 }
 
-bool StartDetached(const std::string& program, const std::vector<std::string>& arguments, std::string_view input) {
+Outcome StartDetached(const std::string& program, const std::vector<std::string>& arguments, std::string_view input) {
     const std::wstring wideProgram = WideFromUtf8(program);
     std::wstring commandLine = Quoted(wideProgram);
     for (const std::string& argument : arguments) {
@@ -87,7 +88,7 @@ bool StartDetached(const std::string& program, const std::vector<std::string>& a
         HANDLE reading = nullptr;
         HANDLE writing = nullptr;
         if (!::CreatePipe(&reading, &writing, &inherited, 0)) {
-            return false;
+            return LastError();
         }
         readEnd.Reset(reading);
         const Handle writeEnd(writing);
@@ -96,22 +97,23 @@ bool StartDetached(const std::string& program, const std::vector<std::string>& a
         static_cast<void>(::WriteFile(writing, input.data(), static_cast<DWORD>(input.size()), &written, nullptr));
     }
     PROCESS_INFORMATION process{};
-    if (!Start(wideProgram.c_str(), commandLine, readEnd.Valid() ? readEnd.Get() : nullptr, process)) {
-        return false;
+    if (Outcome started = Start(wideProgram.c_str(), commandLine, readEnd.Valid() ? readEnd.Get() : nullptr, process);
+        !started) {
+        return started;
     }
     ::CloseHandle(process.hProcess);
-    return true;
+    return {};
 }
 
-bool StartCommandLine(const std::string& commandLine, std::chrono::milliseconds idleWait) {
+Outcome StartCommandLine(const std::string& commandLine, std::chrono::milliseconds idleWait) {
     PROCESS_INFORMATION process{};
-    if (!Start(nullptr, WideFromUtf8(commandLine), nullptr, process)) {
-        return false;
+    if (Outcome started = Start(nullptr, WideFromUtf8(commandLine), nullptr, process); !started) {
+        return started;
     }
     // Give the client the moment it needs to show its window, but never wait for the session.
     ::WaitForInputIdle(process.hProcess, static_cast<DWORD>(idleWait.count()));
     ::CloseHandle(process.hProcess);
-    return true;
+    return {};
 }
 
 // mstsc.exe tells the user of a failed login itself, so nothing on Windows watches how a client ends.

@@ -1,8 +1,10 @@
 #include "runtime/Files.h"
 
 #include "runtime/win32/Handle.h"
+#include "runtime/win32/LastError.h"
 #include "runtime/win32/WideText.h"
 
+#include <cerrno>
 #include <climits>
 #include <io.h>
 #include <random>
@@ -76,17 +78,25 @@ std::string RandomSuffix() {
     return suffix;
 }
 
-bool WriteHandle(HANDLE file, const unsigned char* data, std::size_t size) {
+Outcome WriteHandle(HANDLE file, const unsigned char* data, std::size_t size) {
     while (size > 0) {
         const DWORD chunk = size > 0x40000000 ? 0x40000000 : static_cast<DWORD>(size);
         DWORD written = 0;
-        if (!::WriteFile(file, data, chunk, &written, nullptr) || written == 0) {
-            return false;
+        if (!::WriteFile(file, data, chunk, &written, nullptr)) {
+            return LastError();
+        }
+        if (written == 0) {
+            return Outcome::Failure(std::errc::io_error);
         }
         data += written;
         size -= written;
     }
-    return true;
+    return {};
+}
+
+// The C runtime's errno, which on Windows is no system error number.
+Outcome RuntimeError() {
+    return Outcome::Failure(std::error_code(errno, std::generic_category()));
 }
 
 // A temporary file that nobody else may open while it is written: a cleaner that can open it knows its writer
@@ -109,32 +119,38 @@ HANDLE CreateLockedTemporary(const std::string& name, std::string& temporary) {
 
 } // namespace
 
-bool WriteAll(int fd, const void* data, std::size_t size) {
+Outcome WriteAll(int fd, const void* data, std::size_t size) {
     const auto* bytes = static_cast<const unsigned char*>(data);
     while (size > 0) {
         const unsigned chunk = size > INT_MAX ? INT_MAX : static_cast<unsigned>(size);
         const int written = ::_write(fd, bytes, chunk);
-        if (written <= 0) {
-            return false;
+        if (written < 0) {
+            return RuntimeError();
+        }
+        if (written == 0) {
+            return Outcome::Failure(std::errc::io_error);
         }
         bytes += written;
         size -= static_cast<std::size_t>(written);
     }
-    return true;
+    return {};
 }
 
-bool ReadExactly(int fd, void* data, std::size_t size) {
+Outcome ReadExactly(int fd, void* data, std::size_t size) {
     auto* bytes = static_cast<unsigned char*>(data);
     while (size > 0) {
         const unsigned chunk = size > INT_MAX ? INT_MAX : static_cast<unsigned>(size);
         const int got = ::_read(fd, bytes, chunk);
-        if (got <= 0) {
-            return false;
+        if (got < 0) {
+            return RuntimeError();
+        }
+        if (got == 0) {
+            return Outcome::Failure(std::errc::io_error);
         }
         bytes += got;
         size -= static_cast<std::size_t>(got);
     }
-    return true;
+    return {};
 }
 
 FileRead ReadFile(const std::string& path, std::size_t limit) {
@@ -209,39 +225,45 @@ std::string FollowLinks(const std::string& path) {
     return path;
 }
 
-bool MayReplace(const std::string& path) {
+Outcome MayReplace(const std::string& path) {
     const std::string target = FollowLinks(path);
     const std::wstring wide = WideFromUtf8(target);
     const DWORD attributes = ::GetFileAttributesW(wide.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         const DWORD error = ::GetLastError();
-        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? Outcome()
+                                                                              : Outcome::SystemFailure(error);
     }
     if ((attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
-        return false;
+        return Outcome::SystemFailure(ERROR_ACCESS_DENIED);
     }
     // Whether this user may write it: ask for write access without writing anything.
     const Handle file(
         ::CreateFileW(wide.c_str(), GENERIC_WRITE, kShareAll, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    return file.Valid() || ::GetLastError() == ERROR_SHARING_VIOLATION;
+    return OutcomeOf(file.Valid() || ::GetLastError() == ERROR_SHARING_VIOLATION);
 }
 
-bool ReplaceFileAtomically(const std::string& path, const Bytes& data, mode_t /*mode*/) {
+Outcome ReplaceFileAtomically(const std::string& path, const Bytes& data, mode_t /*mode*/) {
     // Replace the file a link names, so the link keeps working.
     const std::string target = FollowLinks(path);
-    if (!MayReplace(target)) {
-        return false;
+    if (Outcome allowed = MayReplace(target); !allowed) {
+        return allowed;
     }
     RemoveStaleTemporaries(target);
     std::string temporary;
     Handle file(CreateLockedTemporary(target, temporary));
     if (!file.Valid()) {
-        return false;
+        return LastError();
     }
     // The handle stays open until the move, so that no other instance's clean-up removes the file first.
-    const bool written = WriteHandle(file.Get(), data.data(), data.size()) && ::FlushFileBuffers(file.Get()) &&
-                         ::MoveFileExW(WideFromUtf8(temporary).c_str(), WideFromUtf8(target).c_str(),
-                                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+    Outcome written = WriteHandle(file.Get(), data.data(), data.size());
+    if (written) {
+        written = OutcomeOf(::FlushFileBuffers(file.Get()));
+    }
+    if (written) {
+        written = OutcomeOf(::MoveFileExW(WideFromUtf8(temporary).c_str(), WideFromUtf8(target).c_str(),
+                                          MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH));
+    }
     file.Close();
     if (!written) {
         ::DeleteFileW(WideFromUtf8(temporary).c_str());

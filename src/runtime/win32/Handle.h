@@ -20,6 +20,12 @@ public:
         Close();
         handle_ = handle;
     }
+    // Hands the handle over to the caller, who closes it from then on.
+    HANDLE Release() {
+        const HANDLE handle = handle_;
+        handle_ = nullptr;
+        return handle;
+    }
     bool Close() {
         const bool closed = !Valid() || ::CloseHandle(handle_) != 0;
         handle_ = nullptr;

@@ -1,11 +1,12 @@
 #include "runtime/NewFile.h"
 
 #include "runtime/TemporaryFiles.h"
+#include "runtime/win32/LastError.h"
 #include "runtime/win32/WideText.h"
 
 #include <windows.h>
 
-bool CreateNewFile(const std::string& path, const Bytes& data, mode_t /*mode*/) {
+Outcome CreateNewFile(const std::string& path, const Bytes& data, mode_t /*mode*/) {
     const auto slash = path.find_last_of("/\\");
     const std::string directory = slash == std::string::npos ? "." : path.substr(0, slash + 1);
     const std::string prefix = slash == std::string::npos ? ".\\" : directory;
@@ -18,18 +19,20 @@ bool CreateNewFile(const std::string& path, const Bytes& data, mode_t /*mode*/) 
         switch (WriteNewFile(temporary, text)) {
         case NewFileResult::Exists:
             continue;
-        case NewFileResult::Failed:
+        case NewFileResult::Failed: {
+            const Outcome failed = LastError();
             ::DeleteFileW(Win32::WideFromUtf8(temporary).c_str());
-            return false;
+            return failed;
+        }
         case NewFileResult::Written:
             break;
         }
-        const bool moved = ::MoveFileExW(Win32::WideFromUtf8(temporary).c_str(), Win32::WideFromUtf8(path).c_str(),
-                                         MOVEFILE_WRITE_THROUGH);
+        const Outcome moved = OutcomeOf(::MoveFileExW(Win32::WideFromUtf8(temporary).c_str(),
+                                                      Win32::WideFromUtf8(path).c_str(), MOVEFILE_WRITE_THROUGH));
         if (!moved) {
             ::DeleteFileW(Win32::WideFromUtf8(temporary).c_str());
         }
         return moved;
     }
-    return false;
+    return Outcome::SystemFailure(ERROR_FILE_EXISTS);
 }

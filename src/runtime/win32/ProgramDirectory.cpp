@@ -2,6 +2,7 @@
 
 #include "runtime/Files.h"
 #include "runtime/win32/Handle.h"
+#include "runtime/win32/LastError.h"
 #include "runtime/win32/WideText.h"
 
 #include <cstdlib>
@@ -128,7 +129,7 @@ DataDirectories LocateDataDirectories(const std::string& programDirectory) {
     return {programDirectory, UserDataDirectory()};
 }
 
-bool EnterDataDirectory(const DataDirectories& directories) {
+Outcome EnterDataDirectory(const DataDirectories& directories) {
     const std::string& directory = directories.save.empty() ? directories.program : directories.save;
-    return ::SetCurrentDirectoryW(WideFromUtf8(directory).c_str()) != 0;
+    return OutcomeOf(::SetCurrentDirectoryW(WideFromUtf8(directory).c_str()) != 0);
 }

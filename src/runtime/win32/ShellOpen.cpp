@@ -1,5 +1,6 @@
 #include "runtime/ShellOpen.h"
 
+#include "runtime/win32/LastError.h"
 #include "runtime/win32/WideText.h"
 
 #include <windows.h>
@@ -11,11 +12,11 @@ std::vector<std::string> ShellOpenArguments(const std::string& address) {
     return {address};
 }
 
-bool ShellOpen(const std::string& address) {
+Outcome ShellOpen(const std::string& address) {
     // A running Internet Explorer, when there is one, owns whatever the shell shows about the address.
     const HWND owner = ::FindWindowExW(nullptr, nullptr, nullptr, L"Microsoft Internet Explorer");
     const HINSTANCE result =
         ::ShellExecuteW(owner, L"open", Win32::WideFromGbk(address).c_str(), nullptr, nullptr, SW_SHOWNORMAL);
-    // Values above 32 mean success.
-    return reinterpret_cast<INT_PTR>(result) > 32;
+    // Values above 32 mean success; the reason of a failure is left for GetLastError() as by any other call.
+    return OutcomeOf(reinterpret_cast<INT_PTR>(result) > 32);
 }

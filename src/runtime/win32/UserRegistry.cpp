@@ -58,16 +58,20 @@ std::optional<std::uint32_t> RegistryQueryDword(const std::string& key, const st
     return static_cast<std::uint32_t>(value);
 }
 
-bool RegistrySetDword(const std::string& key, const std::string& name, std::uint32_t value, const std::string& store) {
+Outcome RegistrySetDword(const std::string& key, const std::string& name, std::uint32_t value,
+                         const std::string& store) {
     if (store.empty()) {
-        return false;
+        return Outcome::Failure(std::errc::no_such_file_or_directory);
     }
     Key created;
-    if (::RegCreateKeyExW(HKEY_CURRENT_USER, Win32::WideFromGbk(key).c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
-                          KEY_SET_VALUE, nullptr, created.Out(), nullptr) != ERROR_SUCCESS) {
-        return false;
+    // The registry calls give their error as their result rather than through GetLastError().
+    const LONG made = ::RegCreateKeyExW(HKEY_CURRENT_USER, Win32::WideFromGbk(key).c_str(), 0, nullptr,
+                                        REG_OPTION_NON_VOLATILE, KEY_SET_VALUE, nullptr, created.Out(), nullptr);
+    if (made != ERROR_SUCCESS) {
+        return Outcome::SystemFailure(static_cast<int>(made));
     }
     const DWORD data = value;
-    return ::RegSetValueExW(created.Get(), Win32::WideFromGbk(name).c_str(), 0, REG_DWORD,
-                            reinterpret_cast<const BYTE*>(&data), sizeof data) == ERROR_SUCCESS;
+    const LONG set = ::RegSetValueExW(created.Get(), Win32::WideFromGbk(name).c_str(), 0, REG_DWORD,
+                                      reinterpret_cast<const BYTE*>(&data), sizeof data);
+    return set == ERROR_SUCCESS ? Outcome() : Outcome::SystemFailure(static_cast<int>(set));
 }
