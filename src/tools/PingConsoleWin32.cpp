@@ -98,3 +98,6 @@ void PingConsole::EndChild() {
     run->timer->deleteLater();
     run->child.Stop();
 }
+
+// The class's header has no source file of its own name here, so its moc output is compiled with this one.
+#include "moc_PingConsole.cpp"
