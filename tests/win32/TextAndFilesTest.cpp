@@ -157,6 +157,12 @@ TEST_F(Win32Files, ProgramDirectoryAndTheUserDirectoryInItsPlace) {
     EXPECT_EQ(beside.ReadPath("ms.ini"), dir_.Path() + "\\ms.ini");
     WriteTestFile(fallback.save + "\\ms.ini", BytesFromText("x"));
     EXPECT_EQ(beside.ReadPath("ms.ini"), fallback.save + "\\ms.ini");
+
+    // Installed under Program Files, the program keeps its files in the user's directory even where it could
+    // write beside itself, as an administrator can.
+    SetVariable("ProgramFiles", dir_.Path());
+    std::filesystem::create_directory(dir_.Path() + "\\Tolvar App");
+    EXPECT_EQ(LocateDataDirectories(dir_.Path() + "\\Tolvar App").save, fallback.save);
 }
 
 TEST(Win32FatalErrorDeathTest, EndsTheProcessWithExitCodeMinusOne) {

@@ -35,6 +35,35 @@ bool IsWritableDirectory(const std::string& directory) {
     return file.Valid();
 }
 
+// The process's own environment, where a change made while it runs is seen too (the C runtime keeps a copy).
+std::wstring EnvironmentValue(const wchar_t* name) {
+    std::wstring value(::GetEnvironmentVariableW(name, nullptr, 0), L'\0');
+    const DWORD length = ::GetEnvironmentVariableW(name, value.data(), static_cast<DWORD>(value.size()));
+    value.resize(length < value.size() ? length : 0);
+    return value;
+}
+
+// Whether `directory` lies in one of the system's folders for installed programs.
+bool IsInstalled(const std::string& directory) {
+    const std::wstring path = WideFromUtf8(directory) + L"\\";
+    for (const wchar_t* variable : {L"ProgramFiles", L"ProgramFiles(x86)", L"ProgramW6432"}) {
+        std::wstring folder = EnvironmentValue(variable);
+        if (folder.empty()) {
+            continue;
+        }
+        while (!folder.empty() && (folder.back() == L'\\' || folder.back() == L'/')) {
+            folder.pop_back();
+        }
+        folder += L'\\';
+        if (path.size() >= folder.size() &&
+            ::CompareStringOrdinal(path.c_str(), static_cast<int>(folder.size()), folder.c_str(),
+                                   static_cast<int>(folder.size()), TRUE) == CSTR_EQUAL) {
+            return true;
+        }
+    }
+    return false;
+}
+
 } // namespace
 
 std::string PrivateSessionDirectory() {
@@ -74,8 +103,8 @@ std::string ProgramDirectory() {
 
 std::string UserDataDirectory() {
     // %LOCALAPPDATA% is the user's own and not roamed, as a list of servers and their passwords should be.
-    const wchar_t* base = ::_wgetenv(L"LOCALAPPDATA");
-    if (base == nullptr || base[0] == L'\0') {
+    const std::wstring base = EnvironmentValue(L"LOCALAPPDATA");
+    if (base.empty()) {
         return "";
     }
     std::string directory = Utf8FromWide(base);
@@ -123,7 +152,8 @@ std::string DataDirectories::EditablePath(const std::string& name) const {
 
 DataDirectories LocateDataDirectories(const std::string& programDirectory) {
     // A program under "Program Files" may not write beside itself; its files then go to the user's directory.
-    if (IsWritableDirectory(programDirectory)) {
+    // An installed program's folder belongs to the system even when an administrator could write there.
+    if (!IsInstalled(programDirectory) && IsWritableDirectory(programDirectory)) {
         return {programDirectory, programDirectory};
     }
     return {programDirectory, UserDataDirectory()};
