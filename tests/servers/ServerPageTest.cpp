@@ -463,7 +463,7 @@ TEST_F(ServerEditorTest, TheConfirmCaptionFitsItsButtonInBothModes) {
     Open("h1|1|a\r\n", true);
     const auto fits = [](QWidget* dialog) {
         QPushButton* confirm = DialogButton(dialog, u"按钮1");
-        EXPECT_EQ(confirm->geometry(), QRect(16, 255, 100, 30));
+        EXPECT_EQ(confirm->geometry(), QRect(16, 252, 100, 36));
         EXPECT_LE(confirm->sizeHint().width(), confirm->width()) << confirm->text().toStdString();
         EXPECT_LE(confirm->fontMetrics().boundingRect(QRect(), 0, confirm->text()).height(), confirm->height());
     };
