@@ -9,6 +9,7 @@
 #include <QPainter>
 #include <QProxyStyle>
 #include <QStyleOptionGroupBox>
+#include <QTimer>
 #include <QTranslator>
 
 namespace {
@@ -95,13 +96,31 @@ QIcon WindowIcon() {
     return icon;
 }
 
+// Decoding the icon's pictures and handing every size to the window system is work the first paint can do
+// without: the windows take the icon once the first of them has been drawn.
+class IconAfterFirstPaint : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Paint) {
+            qApp->removeEventFilter(this);
+            QTimer::singleShot(0, qApp, [] { QApplication::setWindowIcon(WindowIcon()); });
+            deleteLater();
+        }
+        return QObject::eventFilter(watched, event);
+    }
+};
+
 } // namespace
 
 QStringList InterfaceFontFamilies() {
     // AR PL UMing is a Song face with SimSun's metrics, so the laid-out windows keep their proportions; its Latin
     // letters, though, draw l like 1 and I. DejaVu Serif's line height also keeps Noto's taller lines from
-    // spilling out of two-line buttons and group captions.
-    return {QStringLiteral("DejaVu Serif"), QStringLiteral("AR PL UMing CN"), QStringLiteral("Noto Sans CJK SC")};
+    // spilling out of two-line buttons. Where none of these is installed, as on Windows, SimSun itself draws all.
+    return {QStringLiteral("DejaVu Serif"), QStringLiteral("AR PL UMing CN"), QStringLiteral("Noto Sans CJK SC"),
+            QStringLiteral("SimSun")};
 }
 
 void ConfigureApplication() {
@@ -109,7 +128,7 @@ void ConfigureApplication() {
     QCoreApplication::setApplicationName(QStringLiteral("tolvar"));
     QGuiApplication::setDesktopFileName(QString::fromUtf16(kDesktopFileName));
 
-    // The windows name SimSun (宋体) where they name a font; it is drawn by the same families as the rest.
+    // A window that names SimSun (宋体) for a control gets the same families as the rest.
     const QStringList families = InterfaceFontFamilies();
     QFont::insertSubstitutions(QStringLiteral("SimSun"), families);
     QFont::insertSubstitutions(QStringLiteral("宋体"), families);
@@ -118,6 +137,6 @@ void ConfigureApplication() {
     font.setPointSize(9);
     QApplication::setFont(font);
     QApplication::setStyle(new GroupBoxStyle);
-    QApplication::setWindowIcon(WindowIcon());
+    qApp->installEventFilter(new IconAfterFirstPaint(qApp));
     MsgBox::InstallFatalErrorPresenter();
 }

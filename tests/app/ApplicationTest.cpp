@@ -18,6 +18,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
+#include <QTest>
 #include <gtest/gtest.h>
 
 namespace {
@@ -89,8 +90,10 @@ std::vector<std::pair<QString, QString>> PrimaryFaces(const QWidget& window) {
     return faces;
 }
 
-TEST(ApplicationTest, LatinTextInEveryWindowComesFromTheLatinFace) {
-    const QString latin = InterfaceFontFamilies().front();
+TEST(ApplicationTest, LatinTextInEveryWindowComesFromALatinFace) {
+    // The CJK faces draw l like 1; a control may pick another Latin face (the ping console a fixed-pitch one).
+    const QStringList cjk = InterfaceFontFamilies().mid(1);
+    int fromTheLatinFace = 0;
     AppState state;
     ServerList servers;
     Bytes settings;
@@ -104,9 +107,11 @@ TEST(ApplicationTest, LatinTextInEveryWindowComesFromTheLatinFace) {
         const auto faces = PrimaryFaces(*window);
         EXPECT_GT(faces.size(), 3u);
         for (const auto& [control, face] : faces) {
-            EXPECT_EQ(face, latin) << window->metaObject()->className() << " " << control.toStdString();
+            EXPECT_FALSE(cjk.contains(face)) << window->metaObject()->className() << " " << control.toStdString();
+            fromTheLatinFace += face == InterfaceFontFamilies().front() ? 1 : 0;
         }
     }
+    EXPECT_GT(fromTheLatinFace, 50);
 }
 
 TEST(ApplicationTest, TheDesktopEntryNamesTheRunningWindowAndItsIconComesAtEverySize) {
@@ -119,10 +124,14 @@ TEST(ApplicationTest, TheDesktopEntryNamesTheRunningWindowAndItsIconComesAtEvery
     // The X11 window class is the application name; docks match it against the entry's StartupWMClass.
     EXPECT_TRUE(lines.contains(QStringLiteral("StartupWMClass=") + QCoreApplication::applicationName()));
 
-    const QList<QSize> sizes = QApplication::windowIcon().availableSizes();
+    // The icon comes once a window has been drawn.
+    QWidget window;
+    window.show();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !window.windowIcon().isNull(); }));
+    const QList<QSize> sizes = window.windowIcon().availableSizes();
     for (const int size : {16, 24, 32, 48, 64, 128, 256}) {
         EXPECT_TRUE(sizes.contains(QSize(size, size))) << size;
-        EXPECT_EQ(QApplication::windowIcon().pixmap(size).size(), QSize(size, size)) << size;
+        EXPECT_EQ(window.windowIcon().pixmap(size).size(), QSize(size, size)) << size;
     }
 }
 
