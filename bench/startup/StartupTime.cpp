@@ -58,7 +58,8 @@ xcb_window_t WaitForMappedWindow(xcb_connection_t* connection, Clock::time_point
     return 0;
 }
 
-// True when the region shows text: most of it light ground, and some dark strokes on it. A window not yet
+// True when the region shows text: most of it light ground, and some darker strokes on it (a thin face drawn
+// small gives grey rather than black ones). A window not yet
 // painted is black or one flat colour, so it never passes.
 bool ShowsText(xcb_connection_t* connection, xcb_window_t window, const Region& region) {
     xcb_get_image_reply_t* reply =
@@ -77,7 +78,7 @@ bool ShowsText(xcb_connection_t* connection, xcb_window_t window, const Region& 
     for (int i = 0; i + 3 < length; i += 4) {
         const int luma = (data[i] * 11 + data[i + 1] * 59 + data[i + 2] * 30) / 100;
         light += luma > 200 ? 1 : 0;
-        dark += luma < 110 ? 1 : 0;
+        dark += luma < 170 ? 1 : 0;
     }
     std::free(reply);
     const int pixels = length / 4;
