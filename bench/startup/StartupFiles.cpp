@@ -26,8 +26,8 @@ bool WriteStartupFiles(const std::string& directory, int servers, int bookmarks,
             settings += "127.0.0.1|" + std::to_string(port) + "|admin|pw|server " + std::to_string(i) + "\r\n";
         }
         settings += "#admin:0\r\n#Start:1\r\n#LoadinPass:<>\r\n";
-        return ReplaceFileAtomically(directory + "/" + kSettingsFileName,
-                                     Rc4Crypt(BytesFromText(settings), kSettingsKey), 0600);
+        return static_cast<bool>(ReplaceFileAtomically(directory + "/" + kSettingsFileName,
+                                                       Rc4Crypt(BytesFromText(settings), kSettingsKey), 0600));
     }
     return true;
 }
