@@ -1,15 +1,11 @@
 // Measures, under an X server, the program's start with 10,000 bookmarks and 1,000 servers against the same
 // start in an empty directory: from starting the process to the main window's first paint, and to a complete
 // bookmark list. Each run is a fresh process. Usage: BookmarkStartup [RUNS]
+#include "StartupFiles.h"
 #include "app/AppState.h"
 #include "app/Application.h"
 #include "app/StartUp.h"
-#include "bookmarks/BookmarkStore.h"
-#include "bookmarks/DefaultBookmarkImage.h"
 #include "runtime/Files.h"
-#include "runtime/Gbk.h"
-#include "settings/Rc4Crypt.h"
-#include "settings/SettingsFile.h"
 
 #include <QApplication>
 #include <QTimer>
@@ -83,22 +79,9 @@ int Child(int argc, char** argv, long long startNs, int expectedRows) {
 }
 
 void WriteFullDirectory(const std::string& directory) {
-    const BookmarkStore store(directory + "/websc.edb");
-    if (!ReplaceFileAtomically(store.Path(), DefaultBookmarkImage(), 0644)) {
-        std::abort(); // nothing to measure without the file
-    }
-    for (int i = 1; i < kBookmarks; ++i) {
-        store.Add({Gbk::FromUtf8("网站") + std::to_string(i), "https://127.0.0.1/page/" + std::to_string(i)});
-    }
-    std::string settings;
-    for (int i = 0; i < kServers; ++i) {
-        // Closed loopback ports: a probe, where there is one, is refused at once.
-        settings += "127.0.0.1|" + std::to_string(1 + i % 1000) + "|admin|pw|server " + std::to_string(i) + "\r\n";
-    }
-    settings += "#admin:0\r\n#Start:1\r\n#LoadinPass:<>\r\n";
-    if (!ReplaceFileAtomically(directory + "/" + kSettingsFileName, Rc4Crypt(BytesFromText(settings), kSettingsKey),
-                               0600)) {
-        std::abort(); // nothing to measure without the file
+    // Port 1 on loopback is closed: a probe, where there is one, is refused at once.
+    if (!WriteStartupFiles(directory, kServers, kBookmarks, 1)) {
+        std::abort(); // nothing to measure without the files
     }
 }
 

@@ -1,5 +1,9 @@
-// Measures the time from starting the program to its first window being mapped on the X display, over
-// several runs, and prints the median. Usage: StartupTime PROGRAM [RUNS]
+// Measures, as a user sees it, the time from starting a program to its first window on the X display: mapped,
+// or with --drawn, showing text in a rectangle of that window (dark strokes on a light ground, read back from
+// the display). With --reference, a second program is started alternately with the first, so both medians come
+// from the same run on the same machine, and their ratio is printed. The processor time the program had used
+// by then (all its threads) is printed too: on a busy machine it varies far less than the elapsed time.
+// Usage: StartupTime [--drawn X,Y,W,H] [--reference PROGRAM] PROGRAM [RUNS]
 #include <xcb/xcb.h>
 
 #include <algorithm>
@@ -7,6 +11,11 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <fstream>
+#include <optional>
+#include <string>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -15,20 +24,30 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Waits for the next top-level window to be mapped; false on a closed connection or after ten seconds.
-bool WaitForMappedWindow(xcb_connection_t* connection, Clock::time_point deadline) {
+struct Region {
+    int16_t x = 0;
+    int16_t y = 0;
+    uint16_t width = 0;
+    uint16_t height = 0;
+};
+
+// Waits for the next top-level window to be mapped; its id, or 0 on a closed connection or at the deadline.
+xcb_window_t WaitForMappedWindow(xcb_connection_t* connection, Clock::time_point deadline) {
     const int fd = xcb_get_file_descriptor(connection);
     while (Clock::now() < deadline) {
         while (xcb_generic_event_t* event = xcb_poll_for_event(connection)) {
-            const bool mapped = (event->response_type & 0x7F) == XCB_MAP_NOTIFY &&
-                                !reinterpret_cast<xcb_map_notify_event_t*>(event)->override_redirect;
+            xcb_window_t mapped = 0;
+            if ((event->response_type & 0x7F) == XCB_MAP_NOTIFY) {
+                const auto* map = reinterpret_cast<xcb_map_notify_event_t*>(event);
+                mapped = map->override_redirect ? 0 : map->window;
+            }
             std::free(event);
-            if (mapped) {
-                return true;
+            if (mapped != 0) {
+                return mapped;
             }
         }
         if (xcb_connection_has_error(connection)) {
-            return false;
+            return 0;
         }
         fd_set read;
         FD_ZERO(&read);
@@ -36,17 +55,135 @@ bool WaitForMappedWindow(xcb_connection_t* connection, Clock::time_point deadlin
         timeval wait{0, 1000};
         select(fd + 1, &read, nullptr, nullptr, &wait);
     }
+    return 0;
+}
+
+// True when the region shows text: most of it light ground, and some darker strokes on it (a thin face drawn
+// small gives grey rather than black ones). A window not yet
+// painted is black or one flat colour, so it never passes.
+bool ShowsText(xcb_connection_t* connection, xcb_window_t window, const Region& region) {
+    xcb_get_image_reply_t* reply =
+        xcb_get_image_reply(connection,
+                            xcb_get_image(connection, XCB_IMAGE_FORMAT_Z_PIXMAP, window, region.x, region.y,
+                                          region.width, region.height, ~0u),
+                            nullptr);
+    if (reply == nullptr) {
+        return false;
+    }
+    const int length = xcb_get_image_data_length(reply);
+    const uint8_t* data = xcb_get_image_data(reply);
+    int light = 0;
+    int dark = 0;
+    // A 24-bit screen sends 32 bits a pixel, blue first.
+    for (int i = 0; i + 3 < length; i += 4) {
+        const int luma = (data[i] * 11 + data[i + 1] * 59 + data[i + 2] * 30) / 100;
+        light += luma > 200 ? 1 : 0;
+        dark += luma < 170 ? 1 : 0;
+    }
+    std::free(reply);
+    const int pixels = length / 4;
+    return pixels > 0 && light * 2 > pixels && dark >= 8;
+}
+
+bool WaitUntilDrawn(xcb_connection_t* connection, xcb_window_t window, const Region& region,
+                    Clock::time_point deadline) {
+    while (Clock::now() < deadline) {
+        if (ShowsText(connection, window, region)) {
+            return true;
+        }
+        if (xcb_connection_has_error(connection)) {
+            return false;
+        }
+        usleep(500);
+    }
     return false;
+}
+
+// Processor time used so far by every thread of `pid`, in milliseconds.
+double ProcessorMillis(pid_t pid) {
+    const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
+    DIR* dir = opendir(tasks.c_str());
+    if (dir == nullptr) {
+        return 0;
+    }
+    double nanos = 0;
+    while (const dirent* entry = readdir(dir)) {
+        if (entry->d_name[0] == '.') {
+            continue;
+        }
+        std::ifstream schedstat(tasks + "/" + entry->d_name + "/schedstat");
+        double running = 0;
+        if (schedstat >> running) {
+            nanos += running;
+        }
+    }
+    closedir(dir);
+    return nanos / 1e6;
+}
+
+struct Figures {
+    double elapsed;
+    double processor;
+};
+
+// One start of `program`: its figures at the awaited state, or nullopt when that did not come in 10 s.
+std::optional<Figures> StartOnce(xcb_connection_t* connection, const char* program,
+                                 const std::optional<Region>& drawn) {
+    const Clock::time_point start = Clock::now();
+    const Clock::time_point deadline = start + std::chrono::seconds(10);
+    const pid_t child = fork();
+    if (child == 0) {
+        execl(program, program, static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    const xcb_window_t window = WaitForMappedWindow(connection, deadline);
+    const bool shown = window != 0 && (!drawn || WaitUntilDrawn(connection, window, *drawn, deadline));
+    const double elapsed = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+    const double processor = ProcessorMillis(child);
+    kill(child, SIGTERM);
+    waitpid(child, nullptr, 0);
+    if (!shown) {
+        return std::nullopt;
+    }
+    return Figures{elapsed, processor};
+}
+
+double Median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    const std::size_t n = values.size();
+    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+int Usage(const char* self) {
+    std::fprintf(stderr, "usage: %s [--drawn X,Y,W,H] [--reference PROGRAM] PROGRAM [RUNS]\n", self);
+    return 2;
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 2) {
-        std::fprintf(stderr, "usage: %s PROGRAM [RUNS]\n", argv[0]);
-        return 2;
+    std::optional<Region> drawn;
+    const char* reference = nullptr;
+    int arg = 1;
+    for (; arg + 1 < argc && std::strncmp(argv[arg], "--", 2) == 0; arg += 2) {
+        if (std::strcmp(argv[arg], "--drawn") == 0) {
+            int x = 0, y = 0, w = 0, h = 0;
+            if (std::sscanf(argv[arg + 1], "%d,%d,%d,%d", &x, &y, &w, &h) != 4 || w <= 0 || h <= 0) {
+                return Usage(argv[0]);
+            }
+            drawn = Region{static_cast<int16_t>(x), static_cast<int16_t>(y), static_cast<uint16_t>(w),
+                           static_cast<uint16_t>(h)};
+        } else if (std::strcmp(argv[arg], "--reference") == 0) {
+            reference = argv[arg + 1];
+        } else {
+            return Usage(argv[0]);
+        }
     }
-    const int runs = argc > 2 ? std::atoi(argv[2]) : 10;
+    if (arg >= argc) {
+        return Usage(argv[0]);
+    }
+    const char* program = argv[arg];
+    const int runs = arg + 1 < argc ? std::atoi(argv[arg + 1]) : 10;
     xcb_connection_t* connection = xcb_connect(nullptr, nullptr);
     if (xcb_connection_has_error(connection)) {
         std::fprintf(stderr, "no X display\n");
@@ -57,30 +194,46 @@ int main(int argc, char** argv) {
     xcb_change_window_attributes(connection, screen->root, XCB_CW_EVENT_MASK, &mask);
     xcb_flush(connection);
 
+    const char* awaited = drawn ? "text drawn" : "window shown";
     std::vector<double> millis;
+    std::vector<double> processor;
+    std::vector<double> referenceMillis;
+    std::vector<double> referenceProcessor;
     for (int run = 0; run < runs; ++run) {
-        const Clock::time_point start = Clock::now();
-        const pid_t child = fork();
-        if (child == 0) {
-            execl(argv[1], argv[1], static_cast<char*>(nullptr));
-            _exit(127);
+        if (reference != nullptr) {
+            const std::optional<Figures> bare = StartOnce(connection, reference, drawn);
+            if (!bare) {
+                std::fprintf(stderr, "run %d: no %s from the reference within 10 s\n", run + 1, awaited);
+                return 1;
+            }
+            referenceMillis.push_back(bare->elapsed);
+            referenceProcessor.push_back(bare->processor);
         }
-        const bool shown = WaitForMappedWindow(connection, start + std::chrono::seconds(10));
-        const double elapsed = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-        kill(child, SIGTERM);
-        waitpid(child, nullptr, 0);
-        if (!shown) {
-            std::fprintf(stderr, "run %d: no window within 10 s\n", run + 1);
+        const std::optional<Figures> figures = StartOnce(connection, program, drawn);
+        if (!figures) {
+            std::fprintf(stderr, "run %d: no %s within 10 s\n", run + 1, awaited);
             return 1;
         }
-        millis.push_back(elapsed);
-        std::printf("run %2d: %.1f ms\n", run + 1, elapsed);
+        millis.push_back(figures->elapsed);
+        processor.push_back(figures->processor);
+        if (reference != nullptr) {
+            std::printf("run %2d: %.1f ms (processor %.1f ms), reference %.1f ms (processor %.1f ms)\n", run + 1,
+                        figures->elapsed, figures->processor, referenceMillis.back(), referenceProcessor.back());
+        } else {
+            std::printf("run %2d: %.1f ms (processor %.1f ms)\n", run + 1, figures->elapsed, figures->processor);
+        }
     }
-    std::sort(millis.begin(), millis.end());
-    const std::size_t n = millis.size();
-    const double median = n % 2 ? millis[n / 2] : (millis[n / 2 - 1] + millis[n / 2]) / 2;
-    std::printf("start to main window shown: median %.1f ms over %zu runs (min %.1f, max %.1f)\n", median, n,
-                millis.front(), millis.back());
+    const double median = Median(millis);
+    std::printf("start to %s: median %.1f ms over %zu runs (min %.1f, max %.1f), processor time median %.1f ms\n",
+                awaited, median, millis.size(), *std::min_element(millis.begin(), millis.end()),
+                *std::max_element(millis.begin(), millis.end()), Median(processor));
+    if (reference != nullptr) {
+        const double bare = Median(referenceMillis);
+        std::printf("reference, start to %s: median %.1f ms, processor time median %.1f ms\n", awaited, bare,
+                    Median(referenceProcessor));
+        std::printf("ratio to the reference: %.2f (processor time %.2f)\n", median / bare,
+                    Median(processor) / Median(referenceProcessor));
+    }
     xcb_disconnect(connection);
     return 0;
 }

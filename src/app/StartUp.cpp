@@ -58,9 +58,8 @@ std::unique_ptr<MainWindow> StartUp(AppState& state) {
         return mainWindow;
     }
 
-    auto* netToolsPage = new NetToolsPage;
     auto* serverPage = new ServerPage(state.servers, state.settingsBytes, state.startupPassword);
-    mainWindow->EmbedPages(serverPage, netToolsPage);
+    mainWindow->EmbedPages(serverPage, [] { return new NetToolsPage; });
     // Every change is saved at once, so that neither a lost display nor a crash loses what was done before it.
     const auto save = [&state, serverPage] {
         if (!state.settingsSavePath.empty()) {

@@ -6,6 +6,7 @@
 #include "settings/SettingsFile.h"
 #include "ui_ServerEditorDialog.h"
 
+#include <QKeyEvent>
 #include <optional>
 
 namespace {
@@ -56,6 +57,7 @@ ServerEditorDialog::ServerEditorDialog(ServerList& servers, std::size_t editingN
     ui_->setupUi(this);
     connect(ui_->按钮1, &QPushButton::clicked, this, &ServerEditorDialog::OnConfirmClicked);
     connect(ui_->按钮2, &QPushButton::clicked, this, &ServerEditorDialog::reject);
+    ui_->编辑框_备注->installEventFilter(this);
 
     if (editingNumber_ < 1) {
         return;
@@ -72,7 +74,23 @@ ServerEditorDialog::ServerEditorDialog(ServerList& servers, std::size_t editingN
     setWindowTitle(QStringLiteral("修改服务器列表"));
 }
 
-ServerEditorDialog::~ServerEditorDialog() = default;
+ServerEditorDialog::~ServerEditorDialog() {
+    // The note box outlives the form's members while the widget tree is torn down.
+    ui_->编辑框_备注->removeEventFilter(this);
+}
+
+bool ServerEditorDialog::eventFilter(QObject* watched, QEvent* event) {
+    // A note is one line in ms.ini, so Return in the note box confirms the dialog as it does in the other boxes
+    // instead of starting a line the confirm step would refuse.
+    if (watched == ui_->编辑框_备注 && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+            ui_->按钮1->click();
+            return true;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
+}
 
 void ServerEditorDialog::OnConfirmClicked() {
     ServerEntry entry;

@@ -22,6 +22,9 @@ public:
                        std::size_t room = SIZE_MAX);
     ~ServerEditorDialog() override;
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     void OnConfirmClicked();
 

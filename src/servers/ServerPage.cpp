@@ -13,6 +13,7 @@
 
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QTimer>
 #include <mutex>
 
 namespace {
@@ -59,7 +60,8 @@ ServerPage::ServerPage(ServerList& servers, const Bytes& settingsBytes, std::str
     , startupPassword_(startupPassword)
     , ui_(std::make_unique<Ui::ServerPage>())
     , pictures_(StatusPictureStrip())
-    , relay_(std::make_shared<ProbeRelay>(this)) {
+    , relay_(std::make_shared<ProbeRelay>(this))
+    , probe_(std::move(probe)) {
     ui_->setupUi(this);
     ApplyColumnWidths(ui_->超级列表框1);
     ui_->超级列表框1->installEventFilter(this);
@@ -82,8 +84,6 @@ ServerPage::ServerPage(ServerList& servers, const Bytes& settingsBytes, std::str
     connect(ui_->单选框1024768, &QRadioButton::toggled, this, &ServerPage::SettingsChanged);
 
     RefillView();
-    StartProbePass(servers_, probe,
-                   [relay = relay_](ServerList::Id id, ServerStatus status) { relay->Post(id, status); });
 }
 
 ServerPage::~ServerPage() {
@@ -113,6 +113,14 @@ void ServerPage::SaveSettings(const std::string& path) const {
 
 bool ServerPage::eventFilter(QObject* watched, QEvent* event) {
     QTreeWidget* list = ui_->超级列表框1;
+    if (watched == list->viewport() && event->type() == QEvent::Paint && !probePassStarted_) {
+        // A thousand thread starts would hold up the list's first paint, so the pass begins once it is on screen.
+        probePassStarted_ = true;
+        QTimer::singleShot(0, this, [this] {
+            StartProbePass(servers_, probe_,
+                           [relay = relay_](ServerList::Id id, ServerStatus status) { relay->Post(id, status); });
+        });
+    }
     if (watched == list->viewport() && event->type() == QEvent::MouseButtonDblClick &&
         static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
         OnConnectClicked();

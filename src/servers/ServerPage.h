@@ -28,8 +28,9 @@ public:
     static constexpr int kEntryIdRole = Qt::UserRole + 1;
     static constexpr int kStatePictureRole = Qt::UserRole + 2;
 
-    // Loads `servers` and the stored options from the settings bytes, shows the list and starts the probe
-    // pass. The list and the password must outlive the page; the probe workers need neither to.
+    // Loads `servers` and the stored options from the settings bytes and shows the list; the probe pass starts
+    // once the list has first been drawn. The list and the password must outlive the page; the probe workers
+    // need neither to.
     ServerPage(ServerList& servers, const Bytes& settingsBytes, std::string& startupPassword, QWidget* parent = nullptr,
                ProbeSettings probe = {});
     ~ServerPage() override;
@@ -75,4 +76,6 @@ private:
     std::array<QIcon, 3> pictures_;
     std::unordered_map<ServerList::Id, QTreeWidgetItem*> rowsById_;
     std::shared_ptr<ProbeRelay> relay_;
+    ProbeSettings probe_;
+    bool probePassStarted_ = false;
 };

@@ -7,6 +7,7 @@
 #include <QCloseEvent>
 #include <QFocusEvent>
 #include <QTimer>
+#include <utility>
 
 namespace {
 
@@ -30,11 +31,12 @@ MainWindow::MainWindow(BookmarkStore bookmarks, QWidget* parent)
 MainWindow::~MainWindow() = default;
 
 void MainWindow::EmbedPages(QWidget* serverPage, QWidget* netToolsPage) {
-    netToolsPage_ = netToolsPage;
-    netToolsPage_->setParent(this, Qt::Widget);
-    netToolsPage_->setGeometry(kNetToolsPageRect);
-    netToolsPage_->hide();
+    EmbedPages(serverPage, [netToolsPage] { return netToolsPage; });
+    EmbedNetToolsPage();
+}
 
+void MainWindow::EmbedPages(QWidget* serverPage, std::function<QWidget*()> makeNetToolsPage) {
+    makeNetToolsPage_ = std::move(makeNetToolsPage);
     serverPage_ = serverPage;
     serverPage_->setParent(this, Qt::Widget);
     serverPage_->setGeometry(kServerPageRect);
@@ -42,13 +44,28 @@ void MainWindow::EmbedPages(QWidget* serverPage, QWidget* netToolsPage) {
     OnTabChanged(ui_->高级选择夹1->currentIndex());
 }
 
+void MainWindow::EmbedNetToolsPage() {
+    if (!makeNetToolsPage_) {
+        return;
+    }
+    netToolsPage_ = std::exchange(makeNetToolsPage_, nullptr)();
+    netToolsPage_->setParent(this, Qt::Widget);
+    netToolsPage_->setGeometry(kNetToolsPageRect);
+    netToolsPage_->setVisible(ui_->高级选择夹1->currentIndex() == 1);
+}
+
 void MainWindow::paintEvent(QPaintEvent* event) {
     QWidget::paintEvent(event);
+    // What the first paint does not show comes once it is on screen: the bookmark file is read, and the network
+    // tools page made, after the window has been drawn, so neither holds up the server list's first rows. The
+    // window is drawn again when the server page comes in after the startup password.
     if (!painted_) {
         painted_ = true;
-        // The bookmark file is read once the window has been drawn, so a large file does not hold back its
-        // first paint.
         QTimer::singleShot(0, bookmarks_, &BookmarkList::Load);
+    }
+    if (makeNetToolsPage_ && serverPage_ != nullptr && !netToolsPageDue_) {
+        netToolsPageDue_ = true;
+        QTimer::singleShot(0, this, &MainWindow::EmbedNetToolsPage);
     }
 }
 
@@ -68,6 +85,9 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void MainWindow::OnTabChanged(int page) {
+    if (page == 1) {
+        EmbedNetToolsPage();
+    }
     if (serverPage_ != nullptr) {
         serverPage_->setVisible(page == 0);
     }

@@ -3,6 +3,7 @@
 #include "bookmarks/BookmarkStore.h"
 
 #include <QWidget>
+#include <functional>
 #include <memory>
 
 class BookmarkList;
@@ -23,6 +24,10 @@ public:
 
     // Takes both pages as borderless children and places them over their tab pages.
     void EmbedPages(QWidget* serverPage, QWidget* netToolsPage);
+    // The same, with the network tools page made by `makeNetToolsPage` only once the window has been drawn with
+    // the server page, or at once when its tab is chosen before: its own-address lookup then cannot hold up the
+    // server list's first paint.
+    void EmbedPages(QWidget* serverPage, std::function<QWidget*()> makeNetToolsPage);
 
 Q_SIGNALS:
     // The window is going away: the last moment to save what it shows.
@@ -35,10 +40,13 @@ protected:
 
 private:
     void OnTabChanged(int page);
+    void EmbedNetToolsPage();
 
     std::unique_ptr<Ui::MainWindow> ui_;
     QWidget* serverPage_ = nullptr;
     QWidget* netToolsPage_ = nullptr;
+    std::function<QWidget*()> makeNetToolsPage_;
     BookmarkList* bookmarks_ = nullptr;
     bool painted_ = false;
+    bool netToolsPageDue_ = false;
 };

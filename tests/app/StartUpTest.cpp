@@ -70,9 +70,10 @@ TEST_F(StartUpTest, WithoutSettingsBothPagesComeAtOnceAndCloseWritesTheDefaults)
     EXPECT_TRUE(state.unlocked);
 
     auto* serverPage = window->findChild<ServerPage*>();
-    auto* netToolsPage = window->findChild<NetToolsPage*>();
     ASSERT_NE(serverPage, nullptr);
-    ASSERT_NE(netToolsPage, nullptr);
+    // The network tools page follows once the window has been drawn.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window->findChild<NetToolsPage*>() != nullptr; }));
+    auto* netToolsPage = window->findChild<NetToolsPage*>();
     EXPECT_EQ(serverPage->geometry(), QRect(1, 40, 600, 500));
     EXPECT_EQ(netToolsPage->geometry(), QRect(5, 40, 700, 500));
     EXPECT_TRUE(serverPage->isVisible());
@@ -181,6 +182,7 @@ TEST_F(StartUpTest, TabPagesShowOnlyTheirOwnEmbeddedPage) {
     std::unique_ptr<MainWindow> window = StartUp(state);
     auto* tabs = window->findChild<QTabWidget*>(QStringLiteral("高级选择夹1"));
     auto* serverPage = window->findChild<ServerPage*>();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window->findChild<NetToolsPage*>() != nullptr; }));
     auto* netToolsPage = window->findChild<NetToolsPage*>();
 
     const std::vector<std::pair<bool, bool>> expected{{true, false}, {false, true}, {false, false}, {false, false}};

@@ -70,10 +70,11 @@ protected:
         }
     }
 
-    // Waits until the page's pass has handed over `count` workers; they come from a thread of the pass.
+    // Waits until the page's pass has handed over `count` workers; they come from a thread of the pass, which
+    // the page starts once its list has been drawn.
     std::size_t WaitHeld(std::size_t count) {
         for (int wait = 0; wait < 1000 && HeldCount() < count; ++wait) {
-            std::this_thread::sleep_for(5ms);
+            QTest::qWait(5);
         }
         return HeldCount();
     }
@@ -151,6 +152,21 @@ TEST_F(ServerPageTest, RowsStartUnknownAndTurnAsTheirOwnProbesEnd) {
     EXPECT_EQ(Rows()[1].picture, 1);
     EXPECT_EQ(servers_.EntryAt(1)->status, ServerStatus::Online);
     EXPECT_EQ(servers_.EntryAt(2)->status, ServerStatus::Offline);
+}
+
+TEST_F(ServerPageTest, TheProbePassWaitsUntilTheListHasBeenDrawn) {
+    settings_ = BytesFromText("127.0.0.1|1|a\r\n127.0.0.1|2|b\r\n");
+    ProbeSettings probe;
+    probe.startThread = [this](std::function<void()> body, std::size_t) {
+        std::lock_guard lock(heldMutex_);
+        held_.push_back(std::move(body));
+        return true;
+    };
+    page_ = std::make_unique<ServerPage>(servers_, settings_, password_, nullptr, probe);
+    QTest::qWait(100);
+    EXPECT_EQ(HeldCount(), 0u) << "probes started before the list was on screen";
+    page_->show();
+    EXPECT_EQ(WaitHeld(2), 2u);
 }
 
 TEST_F(ServerPageTest, ResultsReachTheirEntriesAfterADeleteAndNoneArriveAfterThePageIsGone) {
@@ -463,7 +479,7 @@ TEST_F(ServerEditorTest, TheConfirmCaptionFitsItsButtonInBothModes) {
     Open("h1|1|a\r\n", true);
     const auto fits = [](QWidget* dialog) {
         QPushButton* confirm = DialogButton(dialog, u"按钮1");
-        EXPECT_EQ(confirm->geometry(), QRect(16, 255, 100, 30));
+        EXPECT_EQ(confirm->geometry(), QRect(16, 252, 100, 36));
         EXPECT_LE(confirm->sizeHint().width(), confirm->width()) << confirm->text().toStdString();
         EXPECT_LE(confirm->fontMetrics().boundingRect(QRect(), 0, confirm->text()).height(), confirm->height());
     };

@@ -67,4 +67,29 @@ TEST(MainWindowTest, ClosingAnnouncesItselfOnceAndEmbeddedPagesFollowTheTabs) {
     EXPECT_EQ(announced, 1);
 }
 
+TEST(MainWindowTest, TheNetworkToolsPageIsMadeOnceTheWindowIsDrawnOrItsTabChosen) {
+    int made = 0;
+    const auto make = [&made] {
+        ++made;
+        return new QWidget;
+    };
+    {
+        MainWindow window;
+        window.EmbedPages(new QWidget, make);
+        QTest::qWait(20);
+        EXPECT_EQ(made, 0) << "made before the window was drawn";
+        window.show();
+        EXPECT_TRUE(QTest::qWaitFor([&] { return made == 1; }));
+        QTest::qWait(20);
+        EXPECT_EQ(made, 1);
+    }
+    MainWindow hidden;
+    hidden.EmbedPages(new QWidget, make);
+    hidden.findChild<QTabWidget*>(QStringLiteral("高级选择夹1"))->setCurrentIndex(1);
+    EXPECT_EQ(made, 2);
+    hidden.show();
+    QTest::qWait(20);
+    EXPECT_EQ(made, 2);
+}
+
 } // namespace

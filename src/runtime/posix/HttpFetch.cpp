@@ -1,10 +1,60 @@
 #include "runtime/HttpFetch.h"
 
 #include <curl/curl.h>
+#include <dlfcn.h>
 #include <memory>
-#include <mutex>
 
 namespace {
+
+// libcurl and the two dozen libraries it brings (TLS, Kerberos, LDAP, SSH...) took a good part of the program's
+// start when linked: it is loaded at the first fetch instead, on the fetching thread, long after the window is up.
+struct Curl {
+    decltype(&curl_global_init) globalInit;
+    decltype(&curl_easy_init) easyInit;
+    decltype(&curl_easy_cleanup) easyCleanup;
+    decltype(&curl_easy_setopt) easySetopt;
+    decltype(&curl_slist_append) slistAppend;
+    decltype(&curl_slist_free_all) slistFreeAll;
+    decltype(&curl_multi_init) multiInit;
+    decltype(&curl_multi_cleanup) multiCleanup;
+    decltype(&curl_multi_add_handle) multiAddHandle;
+    decltype(&curl_multi_remove_handle) multiRemoveHandle;
+    decltype(&curl_multi_perform) multiPerform;
+    decltype(&curl_multi_poll) multiPoll;
+};
+
+template <typename Function> bool Resolve(void* library, const char* name, Function& function) {
+    function = reinterpret_cast<Function>(dlsym(library, name));
+    return function != nullptr;
+}
+
+// The library's functions, or nullptr when it cannot be loaded; it then stays loaded until the process ends.
+const Curl* LoadCurl() {
+    static const Curl* const loaded = []() -> const Curl* {
+        void* library = dlopen("libcurl.so.4", RTLD_NOW | RTLD_LOCAL);
+        if (library == nullptr) {
+            return nullptr;
+        }
+        static Curl curl{};
+        const bool complete = Resolve(library, "curl_global_init", curl.globalInit) &&
+                              Resolve(library, "curl_easy_init", curl.easyInit) &&
+                              Resolve(library, "curl_easy_cleanup", curl.easyCleanup) &&
+                              Resolve(library, "curl_easy_setopt", curl.easySetopt) &&
+                              Resolve(library, "curl_slist_append", curl.slistAppend) &&
+                              Resolve(library, "curl_slist_free_all", curl.slistFreeAll) &&
+                              Resolve(library, "curl_multi_init", curl.multiInit) &&
+                              Resolve(library, "curl_multi_cleanup", curl.multiCleanup) &&
+                              Resolve(library, "curl_multi_add_handle", curl.multiAddHandle) &&
+                              Resolve(library, "curl_multi_remove_handle", curl.multiRemoveHandle) &&
+                              Resolve(library, "curl_multi_perform", curl.multiPerform) &&
+                              Resolve(library, "curl_multi_poll", curl.multiPoll);
+        if (!complete || curl.globalInit(CURL_GLOBAL_DEFAULT) != CURLE_OK) {
+            return nullptr;
+        }
+        return &curl;
+    }();
+    return loaded;
+}
 
 constexpr int kCancelCheckMillis = 50;
 constexpr const char* kUserAgent = "Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.0)";
@@ -24,67 +74,58 @@ std::size_t KeepBody(char* data, std::size_t size, std::size_t count, void* user
     return kept;
 }
 
-void InitialiseOnce() {
-    static std::once_flag once;
-    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-}
-
-struct CurlDeleter {
-    void operator()(CURL* curl) const { curl_easy_cleanup(curl); }
-};
-struct MultiDeleter {
-    void operator()(CURLM* multi) const { curl_multi_cleanup(multi); }
-};
-struct HeaderListDeleter {
-    void operator()(curl_slist* list) const { curl_slist_free_all(list); }
-};
-
 } // namespace
 
 Bytes HttpGet(std::string_view address, const HttpLimits& limits, const std::atomic<bool>* cancel) {
-    InitialiseOnce();
-    const std::unique_ptr<CURL, CurlDeleter> curl(curl_easy_init());
+    const Curl* const lib = LoadCurl();
+    if (lib == nullptr) {
+        return {};
+    }
+    const auto easyCleanup = [lib](CURL* handle) { lib->easyCleanup(handle); };
+    const auto multiCleanup = [lib](CURLM* handle) { lib->multiCleanup(handle); };
+    const auto slistFreeAll = [lib](curl_slist* list) { lib->slistFreeAll(list); };
+    const std::unique_ptr<CURL, decltype(easyCleanup)> curl(lib->easyInit(), easyCleanup);
     if (!curl) {
         return {};
     }
     Transfer transfer{{}, limits.maxBody};
     const std::string url = RequestAddress(address);
-    std::unique_ptr<curl_slist, HeaderListDeleter> headers(curl_slist_append(nullptr, "Accept: */*"));
+    std::unique_ptr<curl_slist, decltype(slistFreeAll)> headers(lib->slistAppend(nullptr, "Accept: */*"), slistFreeAll);
     // Ask any cache on the way for a fresh answer; curl keeps no cache of its own.
-    headers.reset(curl_slist_append(headers.release(), "Pragma: no-cache"));
+    headers.reset(lib->slistAppend(headers.release(), "Pragma: no-cache"));
 
     CURL* c = curl.get();
-    curl_easy_setopt(c, CURLOPT_URL, url.c_str());
-    curl_easy_setopt(c, CURLOPT_HTTPGET, 1L);
-    curl_easy_setopt(c, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_0));
-    curl_easy_setopt(c, CURLOPT_USERAGENT, kUserAgent);
-    curl_easy_setopt(c, CURLOPT_HTTPHEADER, headers.get());
-    curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(c, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(c, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(c, CURLOPT_MAXREDIRS, 10L);
-    curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, limits.connectMillis);
-    curl_easy_setopt(c, CURLOPT_TIMEOUT_MS, limits.totalMillis);
+    lib->easySetopt(c, CURLOPT_URL, url.c_str());
+    lib->easySetopt(c, CURLOPT_HTTPGET, 1L);
+    lib->easySetopt(c, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_0));
+    lib->easySetopt(c, CURLOPT_USERAGENT, kUserAgent);
+    lib->easySetopt(c, CURLOPT_HTTPHEADER, headers.get());
+    lib->easySetopt(c, CURLOPT_PROTOCOLS_STR, "http,https");
+    lib->easySetopt(c, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    lib->easySetopt(c, CURLOPT_FOLLOWLOCATION, 1L);
+    lib->easySetopt(c, CURLOPT_MAXREDIRS, 10L);
+    lib->easySetopt(c, CURLOPT_CONNECTTIMEOUT_MS, limits.connectMillis);
+    lib->easySetopt(c, CURLOPT_TIMEOUT_MS, limits.totalMillis);
     // Worker threads must not get the alarm signal curl would otherwise use for name look-up time-outs.
-    curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, KeepBody);
-    curl_easy_setopt(c, CURLOPT_WRITEDATA, &transfer);
+    lib->easySetopt(c, CURLOPT_NOSIGNAL, 1L);
+    lib->easySetopt(c, CURLOPT_WRITEFUNCTION, KeepBody);
+    lib->easySetopt(c, CURLOPT_WRITEDATA, &transfer);
 
     // Driven step by step rather than by curl_easy_perform, so a cancel is seen within one short wait even
     // while the connection attempt hangs.
-    const std::unique_ptr<CURLM, MultiDeleter> multi(curl_multi_init());
-    if (!multi || curl_multi_add_handle(multi.get(), c) != CURLM_OK) {
+    const std::unique_ptr<CURLM, decltype(multiCleanup)> multi(lib->multiInit(), multiCleanup);
+    if (!multi || lib->multiAddHandle(multi.get(), c) != CURLM_OK) {
         return {};
     }
     int running = 1;
     while (running != 0 && (cancel == nullptr || !cancel->load())) {
-        if (curl_multi_perform(multi.get(), &running) != CURLM_OK) {
+        if (lib->multiPerform(multi.get(), &running) != CURLM_OK) {
             break;
         }
         if (running != 0) {
-            curl_multi_poll(multi.get(), nullptr, 0, kCancelCheckMillis, nullptr);
+            lib->multiPoll(multi.get(), nullptr, 0, kCancelCheckMillis, nullptr);
         }
     }
-    curl_multi_remove_handle(multi.get(), c);
+    lib->multiRemoveHandle(multi.get(), c);
     return std::move(transfer.body);
 }
