@@ -21,6 +21,16 @@ struct FileRead {
     Bytes bytes;
 };
 
+// What joins a directory and a name on this platform.
+#ifdef _WIN32
+inline constexpr char kPathSeparator = '\\';
+#else
+inline constexpr char kPathSeparator = '/';
+#endif
+
+// Whether anything, even a dangling link, is there under `path`.
+[[nodiscard]] bool PathExists(const std::string& path);
+
 // Writes or reads all `size` bytes, going on after interrupted calls; a failure on an error or an early end (an
 // I/O error).
 Outcome WriteAll(int fd, const void* data, std::size_t size);

@@ -10,6 +10,9 @@ enum class NewFileResult { Written, Exists, Failed };
 // dangling link, gives Exists and is left alone, so a shared directory cannot redirect the write elsewhere.
 NewFileResult WriteNewFile(const std::string& path, std::string_view data);
 
+// 64 bits from the system's random generator; false when it gave none.
+[[nodiscard]] bool RandomBits(std::uint64_t& number);
+
 // Creates a file for the user alone under an unpredictable name in `directory`: `nameOf` turns a random
 // number into the name. Nothing already there is opened or followed, and a taken name is never reused. The
 // full path, or empty when no file could be created and written.

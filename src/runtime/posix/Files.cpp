@@ -237,3 +237,8 @@ void RemoveStaleTemporaries(const std::string& path) {
         }
     }
 }
+
+bool PathExists(const std::string& path) {
+    struct stat info {};
+    return ::lstat(path.c_str(), &info) == 0;
+}

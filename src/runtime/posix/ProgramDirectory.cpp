@@ -48,11 +48,6 @@ bool MakeClosedDirectory(const std::string& path) {
            (info.st_mode & 077) == 0;
 }
 
-bool Exists(const std::string& path) {
-    struct stat info {};
-    return ::lstat(path.c_str(), &info) == 0;
-}
-
 } // namespace
 
 std::string ProgramDirectory() {
@@ -102,34 +97,6 @@ std::string PrivateSessionDirectory() {
     }
     const std::string own = data + "/connections";
     return MakeClosedDirectory(own) ? own : "";
-}
-
-std::string DataDirectories::ReadPath(const std::string& name) const {
-    if (!save.empty() && save != program) {
-        std::string own = save + "/" + name;
-        if (Exists(own)) {
-            return own;
-        }
-    }
-    return program + "/" + name;
-}
-
-std::string DataDirectories::SavePath(const std::string& name) const {
-    return save.empty() ? std::string() : save + "/" + name;
-}
-
-std::string DataDirectories::EditablePath(const std::string& name) const {
-    const std::string readPath = ReadPath(name);
-    const std::string savePath = SavePath(name);
-    if (savePath.empty() || readPath == savePath) {
-        return readPath;
-    }
-    // The program's copy is carried over once, so its contents are not lost behind an empty new file.
-    const FileRead file = ReadFile(readPath);
-    if (file.outcome == ReadOutcome::Read) {
-        static_cast<void>(ReplaceFileAtomically(savePath, file.bytes, 0600));
-    }
-    return savePath;
 }
 
 DataDirectories LocateDataDirectories(const std::string& programDirectory) {

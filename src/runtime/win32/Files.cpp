@@ -293,3 +293,7 @@ void RemoveStaleTemporaries(const std::string& path) {
     } while (::FindNextFileW(search, &found));
     ::FindClose(search);
 }
+
+bool PathExists(const std::string& path) {
+    return ::GetFileAttributesW(Win32::WideFromUtf8(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+}

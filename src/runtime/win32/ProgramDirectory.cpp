@@ -15,10 +15,6 @@ namespace {
 
 constexpr const char* kUserFolder = "Tolvar";
 
-bool Exists(const std::string& path) {
-    return ::GetFileAttributesW(WideFromUtf8(path).c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
 // A real directory, not a link or junction that could send the files elsewhere.
 bool IsPlainDirectory(const std::string& path) {
     const DWORD attributes = ::GetFileAttributesW(WideFromUtf8(path).c_str());
@@ -120,34 +116,6 @@ std::string UserDataDirectory() {
         return "";
     }
     return IsPlainDirectory(directory) ? directory : "";
-}
-
-std::string DataDirectories::ReadPath(const std::string& name) const {
-    if (!save.empty() && save != program) {
-        std::string own = save + "\\" + name;
-        if (Exists(own)) {
-            return own;
-        }
-    }
-    return program + "\\" + name;
-}
-
-std::string DataDirectories::SavePath(const std::string& name) const {
-    return save.empty() ? std::string() : save + "\\" + name;
-}
-
-std::string DataDirectories::EditablePath(const std::string& name) const {
-    const std::string readPath = ReadPath(name);
-    const std::string savePath = SavePath(name);
-    if (savePath.empty() || readPath == savePath) {
-        return readPath;
-    }
-    // The program's copy is carried over once, so its contents are not lost behind an empty new file.
-    const FileRead file = ReadFile(readPath);
-    if (file.outcome == ReadOutcome::Read) {
-        static_cast<void>(ReplaceFileAtomically(savePath, file.bytes, 0600));
-    }
-    return savePath;
 }
 
 DataDirectories LocateDataDirectories(const std::string& programDirectory) {

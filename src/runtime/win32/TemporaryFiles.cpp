@@ -34,24 +34,7 @@ NewFileResult WriteNewFile(const std::string& path, std::string_view data) {
     return NewFileResult::Written;
 }
 
-std::string WriteUniqueFile(const std::string& directory, std::string (*nameOf)(std::uint64_t), std::string_view data) {
-    // 64 random bits make a name nobody can guess ahead; a few tries outlast any chance collision.
-    constexpr int kTries = 8;
-    for (int tries = 0; tries < kTries; ++tries) {
-        std::uint64_t number = 0;
-        if (!BCRYPT_SUCCESS(::BCryptGenRandom(nullptr, reinterpret_cast<PUCHAR>(&number), sizeof number,
-                                              BCRYPT_USE_SYSTEM_PREFERRED_RNG))) {
-            return {};
-        }
-        std::string path = directory + "\\" + nameOf(number);
-        switch (WriteNewFile(path, data)) {
-        case NewFileResult::Written:
-            return path;
-        case NewFileResult::Failed:
-            return {};
-        case NewFileResult::Exists:
-            break;
-        }
-    }
-    return {};
+bool RandomBits(std::uint64_t& number) {
+    return BCRYPT_SUCCESS(
+        ::BCryptGenRandom(nullptr, reinterpret_cast<PUCHAR>(&number), sizeof number, BCRYPT_USE_SYSTEM_PREFERRED_RNG));
 }

@@ -1,0 +1,30 @@
+#include "runtime/Files.h"
+#include "runtime/ProgramDirectory.h"
+
+std::string DataDirectories::ReadPath(const std::string& name) const {
+    if (!save.empty() && save != program) {
+        std::string own = save + kPathSeparator + name;
+        if (PathExists(own)) {
+            return own;
+        }
+    }
+    return program + kPathSeparator + name;
+}
+
+std::string DataDirectories::SavePath(const std::string& name) const {
+    return save.empty() ? std::string() : save + kPathSeparator + name;
+}
+
+std::string DataDirectories::EditablePath(const std::string& name) const {
+    const std::string readPath = ReadPath(name);
+    const std::string savePath = SavePath(name);
+    if (savePath.empty() || readPath == savePath) {
+        return readPath;
+    }
+    // The program's copy is carried over once, so its contents are not lost behind an empty new file.
+    const FileRead file = ReadFile(readPath);
+    if (file.outcome == ReadOutcome::Read) {
+        static_cast<void>(ReplaceFileAtomically(savePath, file.bytes, 0600));
+    }
+    return savePath;
+}
