@@ -20,6 +20,7 @@
 #include <QMouseEvent>
 #include <QTimer>
 #include <QToolTip>
+#include <deque>
 #include <mutex>
 
 namespace {
@@ -40,14 +41,30 @@ public:
     explicit ProbeRelay(ServerPage* page)
         : page_(page) {}
 
+    // Results are queued and taken in batches: a pass over a thousand entries ends within a few milliseconds,
+    // and one call per result would hold the window for all of them at once.
     void Post(WatchReport report) {
         std::lock_guard lock(mutex_);
-        if (page_ != nullptr) {
-            // A page deleted before the call runs takes the pending call with it.
-            QMetaObject::invokeMethod(
-                page_, [page = page_, report = std::move(report)] { page->OnWatchReport(report); },
-                Qt::QueuedConnection);
+        if (page_ == nullptr) {
+            return;
         }
+        reports_.push_back(std::move(report));
+        if (reports_.size() == 1) {
+            PostTake();
+        }
+    }
+
+    // Called on the GUI thread: the oldest reports, at most a batch of them. Another call is posted for the
+    // rest, so the window gets its own events in between.
+    std::vector<WatchReport> Take() {
+        std::lock_guard lock(mutex_);
+        const auto end = reports_.begin() + static_cast<std::ptrdiff_t>(std::min(reports_.size(), kReportBatch));
+        std::vector<WatchReport> taken(std::make_move_iterator(reports_.begin()), std::make_move_iterator(end));
+        reports_.erase(reports_.begin(), end);
+        if (!reports_.empty() && page_ != nullptr) {
+            PostTake();
+        }
+        return taken;
     }
 
     void Detach() {
@@ -56,8 +73,23 @@ public:
     }
 
 private:
+    static constexpr std::size_t kReportBatch = 100;
+
+    void PostTake() {
+        // A page deleted before the call runs takes the pending call with it.
+        QMetaObject::invokeMethod(
+            page_,
+            [page = page_] {
+                for (const WatchReport& report : page->relay_->Take()) {
+                    page->OnWatchReport(report);
+                }
+            },
+            Qt::QueuedConnection);
+    }
+
     std::mutex mutex_;
     ServerPage* page_;
+    std::deque<WatchReport> reports_;
 };
 
 ServerPage::ServerPage(ServerList& servers, const Bytes& settingsBytes, std::string& startupPassword, QWidget* parent,
