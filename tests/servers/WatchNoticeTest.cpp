@@ -13,6 +13,7 @@
 #include <QDBusMessage>
 #include <QDBusVirtualObject>
 #include <QSignalSpy>
+#include <QSystemTrayIcon>
 #include <QTest>
 #include <QTreeWidget>
 #include <arpa/inet.h>
@@ -199,12 +200,16 @@ TEST_F(WatchNoticeTest, AListenerThatGoesAndComesBackTurnsItsRowsWithinAnInterva
              "127.0.0.1|" + listener.PortText() + "|b||\r\n" +                               //
              "127.0.0.1|" + closed.PortText() + "|c||\r\n",
          kInterval);
-    TrayNotifier notifier(&window_, page_, std::make_unique<DBusNotices>(QDBusConnection::sessionBus()), false, 300ms);
-    EXPECT_EQ(notifier.TrayIcon(), nullptr);
+    TrayNotifier notifier(&window_, page_, std::make_unique<DBusNotices>(QDBusConnection::sessionBus()), true, 300ms);
+    ASSERT_NE(notifier.TrayIcon(), nullptr);
+    const auto tip = [&](const char* text) {
+        return QTest::qWaitFor([&] { return notifier.TrayIcon()->toolTip() == QString::fromUtf8(text); }, 5000);
+    };
 
     const QString online = QStringLiteral("在线");
     const QString offline = QStringLiteral("离线");
     ASSERT_TRUE(Rows({online, online, offline}));
+    EXPECT_TRUE(tip("Tolvar\n在线 2 台，离线 1 台")) << notifier.TrayIcon()->toolTip().toStdString();
     // Several passes with nothing changed: the first pass tells nothing, and neither do they, and no row is
     // touched.
     QSignalSpy touched(list_->model(), &QAbstractItemModel::dataChanged);
@@ -216,6 +221,7 @@ TEST_F(WatchNoticeTest, AListenerThatGoesAndComesBackTurnsItsRowsWithinAnInterva
     listener.Close();
     Clock::time_point changed = Clock::now();
     ASSERT_TRUE(Rows({offline, offline, offline}));
+    EXPECT_TRUE(tip("Tolvar\n在线 0 台，离线 3 台")) << notifier.TrayIcon()->toolTip().toStdString();
     // One interval, and the time a loaded machine takes to run a pass and deliver it.
     EXPECT_LT(Clock::now() - changed, kInterval + 1500ms);
     ASSERT_TRUE(QTest::qWaitFor([&] { return !service.Notices().empty(); }, 5000));
