@@ -23,6 +23,9 @@ DBusNotices::DBusNotices(const QDBusConnection& bus, QObject* parent)
     , bus_(bus) {
     if (!bus_.isConnected()) {
         state_ = State::Absent;
+        // Said once the owner has had the chance to listen.
+        QMetaObject::invokeMethod(
+            this, [this] { Q_EMIT Unavailable(); }, Qt::QueuedConnection);
         return;
     }
     bus_.connect(kService, kPath, kInterface, QStringLiteral("ActionInvoked"), this,

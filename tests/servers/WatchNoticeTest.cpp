@@ -268,6 +268,14 @@ TEST_F(WatchNoticeTest, WithNeitherATrayNorANotificationServiceNothingIsShown) {
     QTest::qWait(200);
     ASSERT_TRUE(Rows({QStringLiteral("离线")}));
     EXPECT_FALSE(window_.isVisible());
+
+    // No session bus at all comes to the same.
+    const QDBusConnection nowhere =
+        QDBusConnection::connectToBus(QStringLiteral("unix:path=/nonexistent"), QStringLiteral("nowhere"));
+    ASSERT_FALSE(nowhere.isConnected());
+    TrayNotifier unconnected(&window_, page_, std::make_unique<DBusNotices>(nowhere), false, 50ms);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !unconnected.SendsNotices(); }, 5000));
+    QDBusConnection::disconnectFromBus(QStringLiteral("nowhere"));
 }
 
 } // namespace
