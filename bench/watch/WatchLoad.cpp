@@ -225,9 +225,10 @@ int main(int argc, char** argv) {
     int listeningCount = 0;
     for (int i = 0; i < entries; ++i) {
         int port = 0;
-        if (i < silentCount) {
+        // Mixed through the list, so that the rows on screen show every kind from the first pass on.
+        if (i % 50 == 0) {
             port = silent;
-        } else if (i < silentCount + flappingCount) {
+        } else if (i % 100 == 1) {
             port = flapping;
         } else if (i % 2 == 0) {
             port = listening[static_cast<std::size_t>(i) % listening.size()];
@@ -301,6 +302,10 @@ int main(int argc, char** argv) {
     double stallMs[2] = {0, 0};
     double stallCpuMs[2] = {0, 0};
     double busyMs[2] = {0, 0};
+    struct Stall {
+        double at, wallMs, cpuMs;
+    };
+    std::vector<Stall> longStalls;
     QTimer tick;
     tick.setTimerType(Qt::PreciseTimer);
     QObject::connect(&tick, &QTimer::timeout, &tick, [&] {
@@ -313,6 +318,9 @@ int main(int argc, char** argv) {
             stallCpuMs[part] = cpu - lastCpu;
         }
         busyMs[part] = std::max(busyMs[part], cpu - lastCpu);
+        if (gap > 20 && longStalls.size() < 20) {
+            longStalls.push_back({static_cast<double>(now) / 1e9, gap, cpu - lastCpu});
+        }
         last = now;
         lastCpu = cpu;
     });
@@ -352,6 +360,10 @@ int main(int argc, char** argv) {
                     "two ticks: %.1f ms\n",
                     part == 0 ? "in the first second (first paint and pass)" : "after it", stallMs[part],
                     stallCpuMs[part], busyMs[part]);
+    }
+    for (const Stall& stall : longStalls) {
+        std::printf("  stall over 20 ms at %.3f s: %.1f ms, %.1f ms of it on a processor\n", stall.at, stall.wallMs,
+                    stall.cpuMs);
     }
     std::printf("rows at the end: %d online, %d offline; notices raised: %d\n", online, offline, notices);
 
