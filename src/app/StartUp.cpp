@@ -6,6 +6,7 @@
 #include "bookmarks/BookmarkStore.h"
 #include "runtime/MsgBox.h"
 #include "servers/ServerPage.h"
+#include "servers/TrayNotifier.h"
 #include "settings/SettingsFile.h"
 #include "tools/NetToolsPage.h"
 
@@ -60,6 +61,8 @@ std::unique_ptr<MainWindow> StartUp(AppState& state) {
 
     auto* serverPage = new ServerPage(state.servers, state.settingsBytes, state.startupPassword);
     mainWindow->EmbedPages(serverPage, [] { return new NetToolsPage; });
+    // The tray icon and the notices of servers going down or coming back, where the desktop has them.
+    TrayNotifier::Install(mainWindow.get(), serverPage);
     // Every change is saved at once, so that neither a lost display nor a crash loses what was done before it.
     const auto save = [&state, serverPage] {
         if (!state.settingsSavePath.empty()) {

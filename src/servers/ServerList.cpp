@@ -31,6 +31,20 @@ bool ServerList::StatusWriter::Set(Id id, ServerStatus status) const {
     return true;
 }
 
+bool ServerList::StatusWriter::SetIfAt(Id id, std::string_view host, std::string_view port, ServerStatus status) const {
+    const std::shared_ptr<Shared> shared = shared_.lock();
+    if (!shared) {
+        return false;
+    }
+    std::lock_guard lock(shared->mutex);
+    Row* row = shared->Find(id);
+    if (row == nullptr || row->entry.host != host || row->entry.port != port) {
+        return false;
+    }
+    row->entry.status = status;
+    return true;
+}
+
 ServerList::ServerList()
     : shared_(std::make_shared<StatusWriter::Shared>()) {}
 
@@ -62,6 +76,12 @@ std::optional<ServerEntry> ServerList::EntryAt(std::size_t number) const {
         return std::nullopt;
     }
     return shared_->rows[number - 1].entry;
+}
+
+std::optional<ServerEntry> ServerList::EntryById(Id id) const {
+    std::lock_guard lock(shared_->mutex);
+    const Row* row = shared_->Find(id);
+    return row == nullptr ? std::nullopt : std::optional<ServerEntry>(row->entry);
 }
 
 bool ServerList::Replace(std::size_t number, const ServerEntry& texts) {

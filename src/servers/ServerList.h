@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <string_view>
 #include <vector>
 
 // The program-wide ordered list of server entries, numbered from 1. Probe workers write results from other
@@ -26,6 +27,9 @@ public:
     public:
         // False when no entry has that id any more.
         bool Set(Id id, ServerStatus status) const;
+        // Writes only while the entry still has the host and port that were probed: a result for what it held
+        // before an edit says nothing about what it holds now. False when nothing was written.
+        bool SetIfAt(Id id, std::string_view host, std::string_view port, ServerStatus status) const;
 
     private:
         friend class ServerList;
@@ -46,6 +50,8 @@ public:
     std::size_t Count() const;
     // Entry `number` (from 1), or nullopt when there is none.
     std::optional<ServerEntry> EntryAt(std::size_t number) const;
+    // The entry with identity `id`, or nullopt when it is gone.
+    std::optional<ServerEntry> EntryById(Id id) const;
     // Replaces the five texts of entry `number` and keeps its status; false when there is no such entry.
     bool Replace(std::size_t number, const ServerEntry& texts);
     // Removes entry `number`; the later ones move up by one. False when there is no such entry.

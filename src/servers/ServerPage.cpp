@@ -3,17 +3,24 @@
 #include "runtime/GbkQt.h"
 #include "runtime/MsgBox.h"
 #include "servers/ConnectToServer.h"
+#include "servers/ServerDrop.h"
 #include "servers/ServerEditorDialog.h"
 #include "servers/StatusPictures.h"
+#include "servers/WatchTexts.h"
 #include "settings/SettingsFile.h"
 #include "ui/HelpNotice.h"
 #include "ui/ListViewColumns.h"
 #include "ui/PasswordDialog.h"
 #include "ui_ServerPage.h"
 
+#include <QDropEvent>
+#include <QHelpEvent>
 #include <QKeyEvent>
+#include <QMimeData>
 #include <QMouseEvent>
 #include <QTimer>
+#include <QToolTip>
+#include <deque>
 #include <mutex>
 
 namespace {
@@ -34,13 +41,30 @@ public:
     explicit ProbeRelay(ServerPage* page)
         : page_(page) {}
 
-    void Post(ServerList::Id id, ServerStatus status) {
+    // Results are queued and taken in batches: a pass over a thousand entries ends within a few milliseconds,
+    // and one call per result would hold the window for all of them at once.
+    void Post(WatchReport report) {
         std::lock_guard lock(mutex_);
-        if (page_ != nullptr) {
-            // A page deleted before the call runs takes the pending call with it.
-            QMetaObject::invokeMethod(
-                page_, [page = page_, id, status] { page->ShowStatus(id, status); }, Qt::QueuedConnection);
+        if (page_ == nullptr) {
+            return;
         }
+        reports_.push_back(std::move(report));
+        if (reports_.size() == 1) {
+            PostTake();
+        }
+    }
+
+    // Called on the GUI thread: the oldest reports, at most a batch of them. Another call is posted for the
+    // rest, so the window gets its own events in between.
+    std::vector<WatchReport> Take() {
+        std::lock_guard lock(mutex_);
+        const auto end = reports_.begin() + static_cast<std::ptrdiff_t>(std::min(reports_.size(), kReportBatch));
+        std::vector<WatchReport> taken(std::make_move_iterator(reports_.begin()), std::make_move_iterator(end));
+        reports_.erase(reports_.begin(), end);
+        if (!reports_.empty() && page_ != nullptr) {
+            PostTake();
+        }
+        return taken;
     }
 
     void Detach() {
@@ -49,23 +73,42 @@ public:
     }
 
 private:
+    static constexpr std::size_t kReportBatch = 100;
+
+    void PostTake() {
+        // A page deleted before the call runs takes the pending call with it.
+        QMetaObject::invokeMethod(
+            page_,
+            [page = page_] {
+                for (const WatchReport& report : page->relay_->Take()) {
+                    page->OnWatchReport(report);
+                }
+            },
+            Qt::QueuedConnection);
+    }
+
     std::mutex mutex_;
     ServerPage* page_;
+    std::deque<WatchReport> reports_;
 };
 
 ServerPage::ServerPage(ServerList& servers, const Bytes& settingsBytes, std::string& startupPassword, QWidget* parent,
-                       ProbeSettings probe)
+                       ProbeSettings probe, std::chrono::milliseconds watchInterval)
     : QWidget(parent)
     , servers_(servers)
     , startupPassword_(startupPassword)
     , ui_(std::make_unique<Ui::ServerPage>())
     , pictures_(StatusPictureStrip())
     , relay_(std::make_shared<ProbeRelay>(this))
-    , probe_(std::move(probe)) {
+    , watch_(std::make_unique<ServerWatch>(servers, std::move(probe),
+                                           [relay = relay_](WatchReport report) { relay->Post(std::move(report)); }))
+    , watchTimer_(new QTimer(this)) {
     ui_->setupUi(this);
     ApplyColumnWidths(ui_->超级列表框1);
     ui_->超级列表框1->installEventFilter(this);
     ui_->超级列表框1->viewport()->installEventFilter(this);
+    // Connection files from other tools are dropped onto the list.
+    ui_->超级列表框1->viewport()->setAcceptDrops(true);
 
     ParsedSettings parsed = ParseSettings(settingsBytes);
     servers_.AppendAll(std::move(parsed.servers));
@@ -84,6 +127,10 @@ ServerPage::ServerPage(ServerList& servers, const Bytes& settingsBytes, std::str
     connect(ui_->单选框1024768, &QRadioButton::toggled, this, &ServerPage::SettingsChanged);
 
     RefillView();
+    // Later passes show only what changed: the rows keep their status until a result differs. The first pass
+    // and the timer start once the list is on screen.
+    watchTimer_->setInterval(watchInterval);
+    connect(watchTimer_, &QTimer::timeout, this, [this] { watch_->ProbeAll(); });
 }
 
 ServerPage::~ServerPage() {
@@ -117,8 +164,8 @@ bool ServerPage::eventFilter(QObject* watched, QEvent* event) {
         // A thousand thread starts would hold up the list's first paint, so the pass begins once it is on screen.
         probePassStarted_ = true;
         QTimer::singleShot(0, this, [this] {
-            StartProbePass(servers_, probe_,
-                           [relay = relay_](ServerList::Id id, ServerStatus status) { relay->Post(id, status); });
+            watch_->ProbeAll();
+            watchTimer_->start();
         });
     }
     if (watched == list->viewport() && event->type() == QEvent::MouseButtonDblClick &&
@@ -129,6 +176,30 @@ bool ServerPage::eventFilter(QObject* watched, QEvent* event) {
         const int key = static_cast<QKeyEvent*>(event)->key();
         if (key == Qt::Key_Return || key == Qt::Key_Enter) {
             OnConnectClicked();
+            return true;
+        }
+        if (key == Qt::Key_F5) {
+            ProbeAllNow();
+            return true;
+        }
+    } else if (watched == list->viewport() && event->type() == QEvent::ToolTip) {
+        const auto* help = static_cast<QHelpEvent*>(event);
+        if (ShowStatusToolTip(help->pos(), help->globalPos())) {
+            return true;
+        }
+    } else if (watched == list->viewport() &&
+               (event->type() == QEvent::DragEnter || event->type() == QEvent::DragMove)) {
+        auto* drag = static_cast<QDropEvent*>(event);
+        if (CarriesLocalFiles(drag->mimeData())) {
+            drag->acceptProposedAction();
+            return true;
+        }
+    } else if (watched == list->viewport() && event->type() == QEvent::Drop) {
+        auto* drop = static_cast<QDropEvent*>(event);
+        if (CarriesLocalFiles(drop->mimeData())) {
+            drop->acceptProposedAction();
+            // The message box of the import must not run inside the drag source's own drop handling.
+            QTimer::singleShot(0, this, [this, urls = drop->mimeData()->urls()] { ImportDropped(urls); });
             return true;
         }
     }
@@ -155,6 +226,7 @@ void ServerPage::RefillView() {
         items.push_back(item);
     }
     list->addTopLevelItems(items);
+    Q_EMIT StatusesChanged();
 }
 
 void ServerPage::SetRowStatus(QTreeWidgetItem* row, ServerStatus status) {
@@ -165,10 +237,94 @@ void ServerPage::SetRowStatus(QTreeWidgetItem* row, ServerStatus status) {
 }
 
 void ServerPage::ShowStatus(ServerList::Id id, ServerStatus status) {
-    // Rows are found by the entry's identity: a deleted entry's late result finds nothing.
-    if (const auto found = rowsById_.find(id); found != rowsById_.end()) {
+    // Rows are found by the entry's identity: a deleted entry's late result finds nothing. A row that already
+    // shows the result is left alone, so a pass where nothing changed changes nothing on screen.
+    if (const auto found = rowsById_.find(id);
+        found != rowsById_.end() && found->second->data(0, kStatePictureRole).toInt() != StatusPictureIndex(status)) {
         SetRowStatus(found->second, status);
+        Q_EMIT StatusesChanged();
     }
+}
+
+void ServerPage::OnWatchReport(const WatchReport& report) {
+    const std::optional<WatchChange> change = watch_->Apply(report);
+    if (!change) {
+        return;
+    }
+    ShowStatus(change->id, change->status);
+    if (change->notice == WatchNotice::None) {
+        return;
+    }
+    const std::optional<ServerEntry> entry = servers_.EntryById(change->id);
+    if (!entry) {
+        return;
+    }
+    const QString note = Gbk::ToQString(entry->note);
+    Q_EMIT ServerNoticed(
+        {change->id, change->notice == WatchNotice::CameBack, Gbk::ToQString(entry->host), Gbk::ToQString(entry->port),
+         note.section(u'\n', 0, 0).trimmed(),
+         QDateTime::fromMSecsSinceEpoch(
+             std::chrono::duration_cast<std::chrono::milliseconds>(report.at.time_since_epoch()).count())});
+}
+
+void ServerPage::ProbeAllNow() {
+    for (const ServerList::Id id : watch_->ProbeAll()) {
+        servers_.SetStatus(id, ServerStatus::Unknown);
+        ShowStatus(id, ServerStatus::Unknown);
+    }
+}
+
+bool ServerPage::SelectEntry(quint64 id) {
+    const auto found = rowsById_.find(id);
+    if (found == rowsById_.end()) {
+        return false;
+    }
+    ui_->超级列表框1->setCurrentItem(found->second);
+    ui_->超级列表框1->scrollToItem(found->second);
+    return true;
+}
+
+std::pair<int, int> ServerPage::StatusCounts() const {
+    std::pair<int, int> counts{0, 0};
+    for (const auto& [id, row] : rowsById_) {
+        const int picture = row->data(0, kStatePictureRole).toInt();
+        counts.first += picture == StatusPictureIndex(ServerStatus::Online) ? 1 : 0;
+        counts.second += picture == StatusPictureIndex(ServerStatus::Offline) ? 1 : 0;
+    }
+    return counts;
+}
+
+bool ServerPage::ShowStatusToolTip(const QPoint& position, const QPoint& globalPosition) {
+    QTreeWidget* list = ui_->超级列表框1;
+    const QTreeWidgetItem* row = list->itemAt(position);
+    if (row == nullptr || list->columnAt(position.x()) != kStatusColumn) {
+        return false;
+    }
+    const std::optional<WatchHistory> history = watch_->HistoryOf(row->data(0, kEntryIdRole).toULongLong());
+    if (!history) {
+        QToolTip::hideText();
+        return true;
+    }
+    const QModelIndex cell = list->indexFromItem(row, kStatusColumn);
+    QToolTip::showText(globalPosition, StatusToolTip(*history, QDateTime::currentDateTime()), list->viewport(),
+                       list->visualRect(cell));
+    return true;
+}
+
+void ServerPage::ImportDropped(const QList<QUrl>& urls) {
+    const std::vector<ServerList::Id> added = ImportDroppedFiles(urls, servers_, SettingsRoom());
+    if (added.empty()) {
+        return;
+    }
+    RefillView();
+    Q_EMIT SettingsChanged();
+    watch_->Probe(added);
+}
+
+ServerList::Id ServerPage::LastRowId() const {
+    const QTreeWidget* list = ui_->超级列表框1;
+    const int count = list->topLevelItemCount();
+    return count == 0 ? 0 : list->topLevelItem(count - 1)->data(0, kEntryIdRole).toULongLong();
 }
 
 std::size_t ServerPage::SelectedNumber() const {
@@ -193,6 +349,7 @@ void ServerPage::OnAddClicked() {
     if (dialog.exec() == QDialog::Accepted) {
         RefillView();
         Q_EMIT SettingsChanged();
+        watch_->Probe({LastRowId()});
     }
 }
 
@@ -202,10 +359,12 @@ void ServerPage::OnEditClicked() {
         ShowNoSelection();
         return;
     }
+    const ServerList::Id id = ui_->超级列表框1->selectedItems().front()->data(0, kEntryIdRole).toULongLong();
     ServerEditorDialog dialog(servers_, number, this, SettingsRoom());
     if (dialog.exec() == QDialog::Accepted) {
         RefillView();
         Q_EMIT SettingsChanged();
+        watch_->Probe({id});
     }
 }
 

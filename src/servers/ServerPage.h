@@ -3,16 +3,21 @@
 #include "runtime/Bytes.h"
 #include "servers/Probe.h"
 #include "servers/ServerList.h"
+#include "servers/ServerNotice.h"
+#include "servers/ServerWatch.h"
 #include "settings/ConnectionOptions.h"
 
 #include <QIcon>
 #include <QWidget>
 #include <array>
+#include <chrono>
 #include <memory>
 #include <string>
 #include <unordered_map>
 
+class QTimer;
 class QTreeWidgetItem;
+class QUrl;
 
 namespace Ui {
 class ServerPage;
@@ -29,10 +34,10 @@ public:
     static constexpr int kStatePictureRole = Qt::UserRole + 2;
 
     // Loads `servers` and the stored options from the settings bytes and shows the list; the probe pass starts
-    // once the list has first been drawn. The list and the password must outlive the page; the probe workers
-    // need neither to.
+    // once the list has first been drawn, and every entry is probed again each `watchInterval`. The list and the
+    // password must outlive the page; the probe workers need neither to.
     ServerPage(ServerList& servers, const Bytes& settingsBytes, std::string& startupPassword, QWidget* parent = nullptr,
-               ProbeSettings probe = {});
+               ProbeSettings probe = {}, std::chrono::milliseconds watchInterval = kWatchInterval);
     ~ServerPage() override;
 
     // The stored options as the page's controls show them.
@@ -41,9 +46,20 @@ public:
     // Rebuilds the settings file at `path` from the live list, the options and the startup password.
     void SaveSettings(const std::string& path) const;
 
+    // Probes every entry that has no probe running, its row showing "..." until the result is in.
+    void ProbeAllNow();
+    // Selects and shows the row of the entry with this id; false when it is gone.
+    bool SelectEntry(quint64 id);
+    // How many rows show "在线" and how many "离线".
+    std::pair<int, int> StatusCounts() const;
+
 Q_SIGNALS:
     // The list, the options or the startup password changed: what ms.ini holds is out of date.
     void SettingsChanged();
+    // An entry that was online went offline, or came back.
+    void ServerNoticed(const ServerNotice& notice);
+    // Some row's status text changed.
+    void StatusesChanged();
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -58,6 +74,13 @@ private:
     // The entry number of the selected row; 0 when no row is selected.
     std::size_t SelectedNumber() const;
     void ShowStatus(ServerList::Id id, ServerStatus status);
+    void OnWatchReport(const WatchReport& report);
+    // The status cell's tooltip at `position` of the list's viewport; false when there is none to show.
+    bool ShowStatusToolTip(const QPoint& position, const QPoint& globalPosition);
+    // Adds the servers of dropped connection files and probes them.
+    void ImportDropped(const QList<QUrl>& urls);
+    // The id of the last row, which is the newest entry's.
+    ServerList::Id LastRowId() const;
     void SetRowStatus(QTreeWidgetItem* row, ServerStatus status);
 
     void OnSelectionChanged();
@@ -76,6 +99,7 @@ private:
     std::array<QIcon, 3> pictures_;
     std::unordered_map<ServerList::Id, QTreeWidgetItem*> rowsById_;
     std::shared_ptr<ProbeRelay> relay_;
-    ProbeSettings probe_;
+    std::unique_ptr<ServerWatch> watch_;
+    QTimer* watchTimer_;
     bool probePassStarted_ = false;
 };

@@ -10,12 +10,17 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QDropEvent>
+#include <QHelpEvent>
 #include <QLineEdit>
+#include <QMimeData>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTest>
+#include <QToolTip>
 #include <QTreeWidget>
 #include <gtest/gtest.h>
 #include <mutex>
@@ -116,6 +121,15 @@ protected:
 
     void Select(int row) const { List()->setCurrentItem(List()->topLevelItem(row)); }
 
+    // The tooltip the status cell of `row` shows when the mouse rests on it.
+    QString StatusTip(int row) const {
+        const QPoint cell = List()->visualRect(List()->model()->index(row, 3)).center();
+        QHelpEvent help(QEvent::ToolTip, cell, List()->viewport()->mapToGlobal(cell));
+        QToolTip::hideText();
+        QApplication::sendEvent(List()->viewport(), &help);
+        return QToolTip::isVisible() ? QToolTip::text() : QString();
+    }
+
     TempDir dir_{true};
     ServerList servers_;
     Bytes settings_;
@@ -202,6 +216,73 @@ TEST_F(ServerPageTest, ResultsReachTheirEntriesAfterADeleteAndNoneArriveAfterThe
     Release(1);
     QApplication::processEvents();
     EXPECT_EQ(servers_.EntryAt(1)->status, ServerStatus::Online);
+}
+
+TEST_F(ServerPageTest, F5ProbesEveryEntryAgainButNeverOneWhoseProbeIsStillOut) {
+    ArmModalGuard();
+    const Listener listener;
+    const ClosedPort closed;
+    Open("127.0.0.1|" + listener.PortText() + "|a\r\n127.0.0.1|" + closed.PortText() + "|b\r\n", true);
+    EXPECT_TRUE(StatusTip(0).isEmpty()) << "nothing to say before the first result";
+
+    // F5 while the first pass is still out starts nothing more.
+    QTest::keyClick(List(), Qt::Key_F5);
+    std::this_thread::sleep_for(100ms);
+    EXPECT_EQ(HeldCount(), 2u);
+    Release(2);
+    ASSERT_TRUE(
+        WaitUntil([&] { return StatusOf(0) == QStringLiteral("在线") && StatusOf(1) == QStringLiteral("离线"); }));
+    const QString time = QStringLiteral("\\d\\d:\\d\\d:\\d\\d");
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("^上次检测 %1，连接用时 [0-9.]+ ms$").arg(time))
+                    .match(StatusTip(0))
+                    .hasMatch())
+        << StatusTip(0).toStdString();
+    EXPECT_TRUE(
+        QRegularExpression(QStringLiteral("^上次检测 %1，自 %1 起无法连接$").arg(time)).match(StatusTip(1)).hasMatch())
+        << StatusTip(1).toStdString();
+
+    // Once it is over, F5 probes both again, their rows showing "..." until the results are in; a second F5
+    // meanwhile adds no worker.
+    QTest::keyClick(List(), Qt::Key_F5);
+    EXPECT_EQ(Rows()[0].status, QStringLiteral("..."));
+    EXPECT_EQ(Rows()[1].picture, 2);
+    ASSERT_EQ(WaitHeld(2), 2u);
+    QTest::keyClick(List(), Qt::Key_F5);
+    std::this_thread::sleep_for(100ms);
+    EXPECT_EQ(HeldCount(), 2u);
+    Release(2);
+    ASSERT_TRUE(
+        WaitUntil([&] { return StatusOf(0) == QStringLiteral("在线") && StatusOf(1) == QStringLiteral("离线"); }));
+    EXPECT_EQ(page_->StatusCounts(), std::make_pair(1, 1));
+}
+
+TEST_F(ServerPageTest, DroppedConnectionFilesAddTheirServersAndOneMessageSaysWhatWasSkipped) {
+    Open("127.0.0.1|3389|Administrator\r\n", true);
+    QSignalSpy changed(page_.get(), &ServerPage::SettingsChanged);
+    WriteTestFile(dir_.File("game.rdp"), BytesFromText("full address:s:127.0.0.2:3390\r\nusername:s:root\r\n"));
+    WriteTestFile(dir_.File("same.rdp"), BytesFromText("full address:s:127.0.0.1\r\nusername:s:Administrator\r\n"));
+    WriteTestFile(dir_.File("notes.txt"), BytesFromText("full address:s:127.0.0.3\r\n"));
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(Q(dir_.File("game.rdp"))), QUrl::fromLocalFile(Q(dir_.File("same.rdp"))),
+                  QUrl::fromLocalFile(Q(dir_.File("notes.txt")))});
+    const QPoint at = List()->viewport()->rect().center();
+    QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, {});
+    QApplication::sendEvent(List()->viewport(), &enter);
+    EXPECT_TRUE(enter.isAccepted());
+
+    MsgBox::SetNextAnswer(MsgBox::Result::Ok);
+    QDropEvent drop(QPointF(at), Qt::CopyAction, &data, Qt::LeftButton, {});
+    QApplication::sendEvent(List()->viewport(), &drop);
+    ASSERT_TRUE(WaitUntil([] { return !MsgBox::Answered().empty(); }));
+    EXPECT_EQ(MsgBox::Answered()[0].caption, QStringLiteral("导入服务器"));
+    EXPECT_EQ(MsgBox::Answered()[0].text,
+              QStringLiteral("已添加 1 台服务器。\n跳过 2 个文件：\nsame.rdp：列表中已有相同主机、端口和账号的服务器\n"
+                             "notes.txt：不是 .rdp 或 .remmina 文件\n\n密码没有导入，请选中服务器后用“修改”填写。"));
+    ASSERT_EQ(Rows().size(), 2u);
+    EXPECT_EQ(Rows()[1], (Row{Q("127.0.0.2"), Q("3390"), Q("root"), Q("..."), 2, 2}));
+    EXPECT_EQ(servers_.EntryAt(2)->note, "game");
+    EXPECT_EQ(changed.count(), 1);
+    EXPECT_EQ(WaitHeld(2), 2u) << "the new entry is probed at once";
 }
 
 TEST_F(ServerPageTest, SelectingARowEnablesDeleteAndConnectAndShowsItsNote) {
@@ -391,8 +472,7 @@ TEST_F(ServerEditorTest, AddingStartsFromTheDesignedDefaultsAndAppendsAnUnknownE
     ASSERT_EQ(servers_.Count(), 2u);
     EXPECT_EQ(*servers_.EntryAt(2), (ServerEntry{"127.0.0.1", "3389", "Administrator", "", "", ServerStatus::Unknown}));
     EXPECT_EQ(Rows().back(), (Row{Q("127.0.0.1"), Q("3389"), Q("Administrator"), Q("..."), 2, 2}));
-    std::this_thread::sleep_for(50ms);
-    EXPECT_EQ(WaitHeld(1), 1u) << "no probe for an added entry";
+    EXPECT_EQ(WaitHeld(2), 2u) << "the added entry is probed at once";
 }
 
 TEST_F(ServerEditorTest, EditingFillsTheBoxesStoresWhatIsTypedAndKeepsTheStatus) {
@@ -418,6 +498,7 @@ TEST_F(ServerEditorTest, EditingFillsTheBoxesStoresWhatIsTypedAndKeepsTheStatus)
     EXPECT_EQ(Rows()[0],
               (Row{QStringLiteral(" 服务器 "), QStringLiteral("３３８９x"), Q("root"), QStringLiteral("在线"), 1, 0}));
     EXPECT_EQ(servers_.EntryAt(2)->host, "h2");
+    EXPECT_EQ(WaitHeld(1), 1u) << "the edited entry is probed at once";
 }
 
 TEST_F(ServerEditorTest, CancelChangesNothing) {
@@ -508,6 +589,7 @@ TEST_F(ServerEditorTest, EveryChangeIsAnnouncedAndOneThatOutgrowsTheFileIsRefuse
     EXPECT_TRUE(WithEditor(u"按钮_添加服务器",
                            [](QWidget* dialog) { QTest::mouseClick(DialogButton(dialog, u"按钮1"), Qt::LeftButton); }));
     EXPECT_EQ(changed.count(), 1);
+    EXPECT_EQ(WaitHeld(2), 2u);
     page_->findChild<QCheckBox*>(QStringLiteral("选择框_admin"))->setChecked(true);
     page_->findChild<QRadioButton*>(QStringLiteral("单选框800600"))->setChecked(true);
     EXPECT_EQ(changed.count(), 3);

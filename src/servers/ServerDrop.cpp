@@ -1,0 +1,123 @@
+#include "servers/ServerDrop.h"
+
+#include "runtime/MsgBox.h"
+#include "servers/ServerImport.h"
+#include "settings/SettingsFile.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QMimeData>
+#include <QStringList>
+#include <algorithm>
+
+namespace {
+
+// Skipped files named one by one; a drop of hundreds names the first ones and counts the rest.
+constexpr qsizetype kNamedSkips = 15;
+
+QString FieldName(ImportField field) {
+    switch (field) {
+    case ImportField::Host:
+        return QStringLiteral("IP/域名");
+    case ImportField::Port:
+        return QStringLiteral("端口");
+    case ImportField::Account:
+        break;
+    }
+    return QStringLiteral("登陆账号");
+}
+
+// The editor's words for the same refusals.
+QString RefusalText(const ImportedFile& file) {
+    const QString box = FieldName(file.field);
+    switch (file.problem) {
+    case FieldProblem::SeparatorOrLineBreak:
+        return QStringLiteral("“%1”中含有“|”或换行").arg(box);
+    case FieldProblem::Marker:
+        return QStringLiteral("“%1”中含有“#admin:”、“#Start:”或“#LoadinPass:<”").arg(box);
+    case FieldProblem::ZeroByte:
+    case FieldProblem::None:
+        break;
+    }
+    return QStringLiteral("“%1”中有无法保存的字符").arg(box);
+}
+
+QString SkipText(const ImportedFile& file) {
+    switch (file.skip) {
+    case ImportSkip::NotServerFile:
+        return QStringLiteral("不是 .rdp 或 .remmina 文件");
+    case ImportSkip::NotRdp:
+        return QStringLiteral("不是 RDP 连接");
+    case ImportSkip::NoAddress:
+        return QStringLiteral("没有服务器地址");
+    case ImportSkip::Duplicate:
+        return QStringLiteral("列表中已有相同主机、端口和账号的服务器");
+    case ImportSkip::Refused:
+        return RefusalText(file);
+    case ImportSkip::NotRegularFile:
+        return QStringLiteral("不是普通文件");
+    case ImportSkip::TooLarge:
+        return QStringLiteral("文件过大（超过 %1 KB）").arg(kImportFileLimit >> 10);
+    case ImportSkip::Unreadable:
+        return QStringLiteral("无法读取");
+    case ImportSkip::NotText:
+        return QStringLiteral("不是文本文件");
+    case ImportSkip::None:
+        break;
+    }
+    return {};
+}
+
+} // namespace
+
+bool CarriesLocalFiles(const QMimeData* data) {
+    if (data == nullptr || !data->hasUrls()) {
+        return false;
+    }
+    const QList<QUrl> urls = data->urls();
+    return std::any_of(urls.begin(), urls.end(), [](const QUrl& url) { return url.isLocalFile(); });
+}
+
+std::vector<ServerList::Id> ImportDroppedFiles(const QList<QUrl>& urls, ServerList& servers, std::size_t room) {
+    std::vector<std::string> paths;
+    for (const QUrl& url : urls) {
+        if (url.isLocalFile()) {
+            paths.push_back(QFile::encodeName(url.toLocalFile()).toStdString());
+        }
+    }
+    std::vector<ImportedFile> files = ImportServerFiles(paths, servers.Entries());
+
+    std::vector<ServerList::Id> added;
+    QStringList skipped;
+    qsizetype skips = 0;
+    for (ImportedFile& file : files) {
+        QString reason = SkipText(file);
+        if (file.skip == ImportSkip::None) {
+            const std::size_t size = ServerLineSize(file.entry);
+            if (size <= room) {
+                room -= size;
+                added.push_back(servers.Append(std::move(file.entry)));
+                continue;
+            }
+            reason = QStringLiteral("设置文件 ms.ini 将超过 64 MB 的上限");
+        }
+        if (++skips <= kNamedSkips) {
+            const QString name = QFileInfo(QFile::decodeName(QByteArray::fromStdString(file.path))).fileName();
+            skipped.push_back(QStringLiteral("%1：%2").arg(name, reason));
+        }
+    }
+    if (skips > kNamedSkips) {
+        skipped.push_back(QStringLiteral("……另有 %1 个").arg(skips - kNamedSkips));
+    }
+
+    QString text = QStringLiteral("已添加 %1 台服务器。").arg(added.size());
+    if (skips > 0) {
+        text += QStringLiteral("\n跳过 %1 个文件：\n").arg(skips) + skipped.join(u'\n');
+    }
+    if (!added.empty()) {
+        text += QStringLiteral("\n\n密码没有导入，请选中服务器后用“修改”填写。");
+    }
+    MsgBox::Show(text, QStringLiteral("导入服务器"), MsgBox::Buttons::Ok,
+                 skips > 0 ? MsgBox::Icon::Warning : MsgBox::Icon::Information);
+    return added;
+}

@@ -1,0 +1,374 @@
+#include "servers/ServerImport.h"
+
+#include "runtime/Files.h"
+#include "runtime/Gbk.h"
+#include "servers/Probe.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <optional>
+
+namespace {
+
+constexpr std::string_view kDefaultPort = "3389";
+
+// A file's text, in UTF-8 or, for an "ANSI" connection file, in GBK.
+struct Decoded {
+    std::string text;
+    bool utf8 = true;
+};
+
+bool EndsWithIgnoreCase(std::string_view text, std::string_view ending) {
+    return text.size() >= ending.size() && Gbk::EqualsIgnoreCase(text.substr(text.size() - ending.size()), ending);
+}
+
+void AppendUtf8(std::string& out, char32_t c) {
+    if (c < 0x80) {
+        out += static_cast<char>(c);
+    } else if (c < 0x800) {
+        out += static_cast<char>(0xC0 | (c >> 6));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        out += static_cast<char>(0xE0 | (c >> 12));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (c >> 18));
+        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+}
+
+// UTF-16LE after its byte-order mark; nullopt for an odd length, a lone surrogate or a zero character.
+std::optional<std::string> FromUtf16Le(const Bytes& bytes, std::size_t from) {
+    if ((bytes.size() - from) % 2 != 0) {
+        return std::nullopt;
+    }
+    std::string out;
+    out.reserve(bytes.size() / 2);
+    for (std::size_t at = from; at < bytes.size(); at += 2) {
+        char32_t unit = bytes[at] | (char32_t{bytes[at + 1]} << 8);
+        if (unit >= 0xD800 && unit <= 0xDBFF) {
+            at += 2;
+            if (at + 1 >= bytes.size()) {
+                return std::nullopt;
+            }
+            const char32_t low = bytes[at] | (char32_t{bytes[at + 1]} << 8);
+            if (low < 0xDC00 || low > 0xDFFF) {
+                return std::nullopt;
+            }
+            unit = 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00);
+        } else if ((unit >= 0xDC00 && unit <= 0xDFFF) || unit == 0) {
+            return std::nullopt;
+        }
+        AppendUtf8(out, unit);
+    }
+    return out;
+}
+
+bool IsUtf8(std::string_view text) {
+    for (std::size_t at = 0; at < text.size();) {
+        const auto lead = static_cast<unsigned char>(text[at]);
+        std::size_t length = 1;
+        char32_t smallest = 0;
+        if (lead >= 0xF0 && lead <= 0xF4) {
+            length = 4, smallest = 0x10000;
+        } else if (lead >= 0xE0 && lead <= 0xEF) {
+            length = 3, smallest = 0x800;
+        } else if (lead >= 0xC2 && lead <= 0xDF) {
+            length = 2, smallest = 0x80;
+        } else if (lead >= 0x80) {
+            return false;
+        }
+        if (at + length > text.size()) {
+            return false;
+        }
+        char32_t c = length == 1 ? lead : lead & (0x7F >> length);
+        for (std::size_t k = 1; k < length; ++k) {
+            const auto trail = static_cast<unsigned char>(text[at + k]);
+            if ((trail & 0xC0) != 0x80) {
+                return false;
+            }
+            c = (c << 6) | (trail & 0x3F);
+        }
+        if (c < smallest || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
+            return false;
+        }
+        at += length;
+    }
+    return true;
+}
+
+std::optional<Decoded> Decode(const Bytes& bytes) {
+    if (bytes.size() >= 2 && bytes[0] == 0xFF && bytes[1] == 0xFE) {
+        std::optional<std::string> text = FromUtf16Le(bytes, 2);
+        return text ? std::optional<Decoded>({std::move(*text), true}) : std::nullopt;
+    }
+    std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    if (text.find('\0') != std::string_view::npos) {
+        return std::nullopt;
+    }
+    if (text.starts_with("\xEF\xBB\xBF")) {
+        text.remove_prefix(3);
+    }
+    if (IsUtf8(text)) {
+        return Decoded{std::string(text), true};
+    }
+    // Windows writes its connection files in the system's code page when told to save them as "ANSI".
+    if (Gbk::TryToUtf8(text)) {
+        return Decoded{std::string(text), false};
+    }
+    return std::nullopt;
+}
+
+std::string_view Trim(std::string_view text) {
+    const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r'; };
+    while (!text.empty() && blank(text.front())) {
+        text.remove_prefix(1);
+    }
+    while (!text.empty() && blank(text.back())) {
+        text.remove_suffix(1);
+    }
+    return text;
+}
+
+std::vector<std::string_view> Lines(std::string_view text) {
+    std::vector<std::string_view> lines;
+    while (!text.empty()) {
+        const std::size_t end = text.find('\n');
+        lines.push_back(text.substr(0, end));
+        text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+    }
+    return lines;
+}
+
+// "host:port", "host", or "[v6]:port"; a text with several colons and no brackets is an IPv6 host alone.
+std::pair<std::string, std::string> SplitAddress(std::string_view address) {
+    if (address.starts_with('[')) {
+        const std::size_t close = address.find(']');
+        if (close != std::string_view::npos) {
+            const std::string_view rest = address.substr(close + 1);
+            return {std::string(address.substr(1, close - 1)),
+                    std::string(rest.starts_with(':') ? rest.substr(1) : std::string_view{})};
+        }
+    }
+    const std::size_t colon = address.find(':');
+    if (colon == std::string_view::npos || address.find(':', colon + 1) != std::string_view::npos) {
+        return {std::string(address), {}};
+    }
+    return {std::string(address.substr(0, colon)), std::string(address.substr(colon + 1))};
+}
+
+// The values a file gives, still in its own encoding.
+struct Profile {
+    std::string address;
+    std::string port; // when given apart from the address
+    std::string account;
+    std::string name;
+    bool rdp = true;
+};
+
+// Windows connection file: one "name:type:value" setting per line.
+Profile ReadRdp(std::string_view text) {
+    Profile profile;
+    for (const std::string_view line : Lines(text)) {
+        const std::size_t first = line.find(':');
+        const std::size_t second = first == std::string_view::npos ? first : line.find(':', first + 1);
+        if (second == std::string_view::npos) {
+            continue;
+        }
+        const std::string_view key = Trim(line.substr(0, first));
+        const std::string_view value = Trim(line.substr(second + 1));
+        if (Gbk::EqualsIgnoreCase(key, "full address")) {
+            profile.address = value;
+        } else if (Gbk::EqualsIgnoreCase(key, "server port")) {
+            profile.port = value;
+        } else if (Gbk::EqualsIgnoreCase(key, "username")) {
+            profile.account = value;
+        }
+    }
+    return profile;
+}
+
+// A key file value with its escapes undone, as GLib writes them.
+std::string Unescape(std::string_view value) {
+    std::string out;
+    for (std::size_t at = 0; at < value.size(); ++at) {
+        if (value[at] != '\\' || at + 1 == value.size()) {
+            out += value[at];
+            continue;
+        }
+        switch (value[++at]) {
+        case 's':
+            out += ' ';
+            break;
+        case 'n':
+            out += '\n';
+            break;
+        case 't':
+            out += '\t';
+            break;
+        case 'r':
+            out += '\r';
+            break;
+        default:
+            out += value[at];
+        }
+    }
+    return out;
+}
+
+// Remmina profile: a key file whose [remmina] group holds the settings.
+Profile ReadRemmina(std::string_view text) {
+    Profile profile;
+    profile.rdp = false;
+    std::string domain;
+    bool inGroup = false;
+    for (const std::string_view raw : Lines(text)) {
+        const std::string_view line = Trim(raw);
+        if (line.starts_with('[')) {
+            inGroup = line == "[remmina]";
+            continue;
+        }
+        const std::size_t equals = line.find('=');
+        if (!inGroup || line.starts_with('#') || equals == std::string_view::npos) {
+            continue;
+        }
+        const std::string_view key = Trim(line.substr(0, equals));
+        const std::string value = Unescape(Trim(line.substr(equals + 1)));
+        if (key == "protocol") {
+            profile.rdp = Gbk::EqualsIgnoreCase(value, "RDP");
+        } else if (key == "server") {
+            profile.address = value;
+        } else if (key == "username") {
+            profile.account = value;
+        } else if (key == "domain") {
+            domain = value;
+        } else if (key == "name") {
+            profile.name = value;
+        }
+    }
+    if (!domain.empty() && !profile.account.empty()) {
+        profile.account = domain + "\\" + profile.account;
+    }
+    return profile;
+}
+
+// The value in GBK as the entry keeps it, or the problem that keeps it out of ms.ini.
+FieldProblem Storable(const std::string& value, bool utf8, std::string& out) {
+    std::optional<std::string> gbk = utf8 ? Gbk::TryFromUtf8(value) : std::optional<std::string>(value);
+    if (!gbk) {
+        return FieldProblem::ZeroByte; // no GBK form: the editor says the same of such a character
+    }
+    out = std::move(*gbk);
+    return ServerFieldProblem(out);
+}
+
+std::string BaseName(std::string_view path) {
+    const std::size_t slash = path.find_last_of('/');
+    std::string_view name = slash == std::string_view::npos ? path : path.substr(slash + 1);
+    const std::size_t dot = name.find_last_of('.');
+    return std::string(dot == std::string_view::npos ? name : name.substr(0, dot));
+}
+
+bool SameServer(const ServerEntry& a, const ServerEntry& b) {
+    return Gbk::EqualsIgnoreCase(a.host, b.host) && ProbePort(a.port) == ProbePort(b.port) && a.account == b.account;
+}
+
+} // namespace
+
+ImportedFile ParseServerFile(std::string_view name, const Bytes& bytes) {
+    ImportedFile file{.path = std::string(name)};
+    const bool rdpFile = EndsWithIgnoreCase(name, ".rdp");
+    if (!rdpFile && !EndsWithIgnoreCase(name, ".remmina")) {
+        file.skip = ImportSkip::NotServerFile;
+        return file;
+    }
+    const std::optional<Decoded> decoded = Decode(bytes);
+    // Remmina writes UTF-8 only.
+    if (!decoded || (!rdpFile && !decoded->utf8)) {
+        file.skip = ImportSkip::NotText;
+        return file;
+    }
+    Profile profile = rdpFile ? ReadRdp(decoded->text) : ReadRemmina(decoded->text);
+    if (!profile.rdp) {
+        file.skip = ImportSkip::NotRdp;
+        return file;
+    }
+    auto [host, port] = SplitAddress(Trim(profile.address));
+    if (port.empty()) {
+        port = profile.port.empty() ? std::string(kDefaultPort) : profile.port;
+    }
+    if (host.empty()) {
+        file.skip = ImportSkip::NoAddress;
+        return file;
+    }
+    const std::pair<ImportField, std::pair<const std::string*, std::string*>> values[] = {
+        {ImportField::Host, {&host, &file.entry.host}},
+        {ImportField::Port, {&port, &file.entry.port}},
+        {ImportField::Account, {&profile.account, &file.entry.account}},
+    };
+    for (const auto& [field, value] : values) {
+        const FieldProblem problem = Storable(*value.first, decoded->utf8, *value.second);
+        if (problem != FieldProblem::None) {
+            file.skip = ImportSkip::Refused;
+            file.field = field;
+            file.problem = problem;
+            return file;
+        }
+    }
+    // The note only helps tell entries apart, so one that cannot be stored is left out rather than refused.
+    // File names on this system are UTF-8.
+    const std::string title = profile.name.empty() ? BaseName(name) : profile.name;
+    const bool titleUtf8 = profile.name.empty() || decoded->utf8;
+    if (Storable(title, titleUtf8, file.entry.note) != FieldProblem::None) {
+        file.entry.note.clear();
+    }
+    return file;
+}
+
+std::vector<ImportedFile> ImportServerFiles(const std::vector<std::string>& paths,
+                                            const std::vector<ServerEntry>& existing) {
+    std::vector<ImportedFile> files;
+    std::vector<ServerEntry> known = existing;
+    for (const std::string& path : paths) {
+        ImportedFile& file = files.emplace_back(ImportedFile{.path = path});
+        if (!EndsWithIgnoreCase(path, ".rdp") && !EndsWithIgnoreCase(path, ".remmina")) {
+            file.skip = ImportSkip::NotServerFile;
+            continue;
+        }
+        // Looked at before it is opened, so that a huge file or a FIFO is named for what it is.
+        std::error_code error;
+        const std::filesystem::file_status status = std::filesystem::status(path, error);
+        if (error || !std::filesystem::exists(status)) {
+            file.skip = ImportSkip::Unreadable;
+            continue;
+        }
+        if (!std::filesystem::is_regular_file(status)) {
+            file.skip = ImportSkip::NotRegularFile;
+            continue;
+        }
+        const std::uintmax_t size = std::filesystem::file_size(path, error);
+        if (!error && size > kImportFileLimit) {
+            file.skip = ImportSkip::TooLarge;
+            continue;
+        }
+        FileRead read = ReadFile(path, kImportFileLimit);
+        if (read.outcome != ReadOutcome::Read) {
+            file.skip = ImportSkip::Unreadable;
+            continue;
+        }
+        file = ParseServerFile(path, read.bytes);
+        if (file.skip != ImportSkip::None) {
+            continue;
+        }
+        if (std::any_of(known.begin(), known.end(),
+                        [&](const ServerEntry& entry) { return SameServer(entry, file.entry); })) {
+            file.skip = ImportSkip::Duplicate;
+            continue;
+        }
+        known.push_back(file.entry);
+    }
+    return files;
+}

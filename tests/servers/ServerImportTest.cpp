@@ -1,0 +1,132 @@
+#include "servers/ServerImport.h"
+#include "runtime/Gbk.h"
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// The text as Windows saves a connection file: UTF-16LE after a byte-order mark.
+Bytes Utf16Le(std::u16string_view text) {
+    Bytes bytes{0xFF, 0xFE};
+    for (const char16_t unit : text) {
+        bytes.push_back(static_cast<unsigned char>(unit & 0xFF));
+        bytes.push_back(static_cast<unsigned char>(unit >> 8));
+    }
+    return bytes;
+}
+
+ServerEntry Entry(const std::string& host, const std::string& port, const std::string& account,
+                  const std::string& note) {
+    return {host, port, account, "", note, ServerStatus::Unknown};
+}
+
+class ServerImportTest : public ::testing::Test {
+protected:
+    std::string Write(const std::string& name, const Bytes& bytes) {
+        WriteTestFile(dir_.File(name), bytes);
+        return dir_.File(name);
+    }
+    std::string Write(const std::string& name, std::string_view text) { return Write(name, BytesFromText(text)); }
+
+    TempDir dir_;
+};
+
+TEST_F(ServerImportTest, RdpFilesInEachEncodingAndRemminaRdpProfilesGiveTheirServers) {
+    const std::vector<std::string> paths{
+        // As the Windows client saves it, with its sealed password, which is not taken.
+        Write("游戏一区.rdp", Utf16Le(u"screen mode id:i:2\r\nfull address:s:127.0.0.1:3390\r\n"
+                                      u"username:s:管理员\r\npassword 51:b:01000000D08C9DDF0115D1118C7A00C0\r\n")),
+        // Saved as "ANSI" on a Chinese Windows: GBK, the port on a line of its own.
+        Write("ansi.RDP",
+              "full address:s:localhost\r\nserver port:i:3391\r\nusername:s:" + Gbk::FromUtf8("运维\\张三") + "\r\n"),
+        Write("utf8.rdp", "\xEF\xBB\xBF"
+                          "full address:s:127.0.0.4\nusername:s:" +
+                              std::string("root") + "\n"),
+        Write("remote.remmina", "[remmina]\nname=" + std::string("二区\\s主机") +
+                                    "\nprotocol=RDP\nserver=127.0.0.3:3392\nusername=admin\ndomain=CORP\n"
+                                    "password=c2VhbGVk\n"),
+    };
+    const std::vector<ImportedFile> files = ImportServerFiles(paths, {});
+    ASSERT_EQ(files.size(), 4u);
+    const std::vector<ServerEntry> expected{
+        Entry("127.0.0.1", "3390", Gbk::FromUtf8("管理员"), Gbk::FromUtf8("游戏一区")),
+        Entry("localhost", "3391", Gbk::FromUtf8("运维\\张三"), "ansi"),
+        Entry("127.0.0.4", "3389", "root", "utf8"),
+        Entry("127.0.0.3", "3392", "CORP\\admin", Gbk::FromUtf8("二区 主机")),
+    };
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        EXPECT_EQ(files[i].skip, ImportSkip::None) << files[i].path;
+        EXPECT_EQ(files[i].entry, expected[i]) << files[i].path;
+    }
+}
+
+TEST_F(ServerImportTest, OtherProtocolsDuplicatesAndValuesMsIniCannotCarryAreSkippedWithTheirReason) {
+    const std::vector<ServerEntry> existing{Entry("LocalHost", Gbk::FromUtf8("３３８９"), "Administrator", "")};
+    const std::vector<std::string> paths{
+        Write("vnc.remmina", "[remmina]\nprotocol=VNC\nserver=127.0.0.5\n"),
+        Write("ssh.remmina", "[other]\nprotocol=RDP\n[remmina]\nprotocol=SSH\nserver=127.0.0.5\n"),
+        // Same host in other letters, the same port written otherwise, the same account: already listed.
+        Write("dup.rdp", "full address:s:localhost:3389\r\nusername:s:Administrator\r\n"),
+        Write("new.rdp", "full address:s:127.0.0.6\r\nusername:s:a\r\n"),
+        Write("again.rdp", "full address:s:127.0.0.6:3389\r\nusername:s:a\r\n"),
+        Write("pipe.rdp", "full address:s:127.0.0.7\r\nusername:s:x|y\r\n"),
+        Write("marker.remmina", "[remmina]\nprotocol=RDP\nserver=127.0.0.7\nusername=#admin:1\n"),
+        Write("emoji.rdp", Utf16Le(u"full address:s:127.0.0.7\r\nusername:s:a\U0001F600\r\n")),
+        Write("noaddress.rdp", "username:s:a\r\n"),
+    };
+    const std::vector<ImportedFile> files = ImportServerFiles(paths, existing);
+    ASSERT_EQ(files.size(), paths.size());
+    const std::vector<ImportSkip> skips{ImportSkip::NotRdp,  ImportSkip::NotRdp,    ImportSkip::Duplicate,
+                                        ImportSkip::None,    ImportSkip::Duplicate, ImportSkip::Refused,
+                                        ImportSkip::Refused, ImportSkip::Refused,   ImportSkip::NoAddress};
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        EXPECT_EQ(files[i].skip, skips[i]) << files[i].path;
+    }
+    EXPECT_EQ(files[5].field, ImportField::Account);
+    EXPECT_EQ(files[5].problem, FieldProblem::SeparatorOrLineBreak);
+    EXPECT_EQ(files[6].problem, FieldProblem::Marker);
+    EXPECT_EQ(files[7].problem, FieldProblem::ZeroByte) << "a character GBK cannot hold";
+
+    // A "|" in the address is refused there too, and a note that cannot be stored is only left out.
+    const ImportedFile host = ParseServerFile("a|b.rdp", BytesFromText("full address:s:127.0.0.8|1\r\n"));
+    EXPECT_EQ(host.skip, ImportSkip::Refused);
+    EXPECT_EQ(host.field, ImportField::Host);
+    const ImportedFile note = ParseServerFile("/dir/a|b.rdp", BytesFromText("full address:s:127.0.0.8\r\n"));
+    EXPECT_EQ(note.skip, ImportSkip::None);
+    EXPECT_EQ(note.entry.note, "");
+}
+
+TEST_F(ServerImportTest, FilesThatAreNoConnectionFilesAreSkippedWithoutHanging) {
+    const std::string fifo = dir_.File("pipe.rdp");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    ::mkdir(dir_.File("folder.rdp").c_str(), 0700);
+    const std::string closed = Write("closed.rdp", "full address:s:127.0.0.1\r\n");
+    ::chmod(closed.c_str(), 0);
+    const std::vector<std::string> paths{
+        fifo,
+        dir_.File("folder.rdp"),
+        Write("huge.rdp", "full address:s:127.0.0.1\r\n" + std::string(kImportFileLimit, ' ')),
+        Write("binary.rdp", Bytes{'f', 'u', 0, 0xFF, 0x00, 0x13}),
+        Write("latin1.remmina", "[remmina]\nprotocol=RDP\nserver=127.0.0.1\nname=caf\xE9\xFF\n"),
+        Write("odd.rdp", Bytes{0xFF, 0xFE, 'f', 0, 'u'}),
+        dir_.File("missing.rdp"),
+        Write("notes.txt", "full address:s:127.0.0.1\r\n"),
+        closed,
+    };
+    const std::vector<ImportedFile> files = ImportServerFiles(paths, {});
+    ASSERT_EQ(files.size(), paths.size());
+    std::vector<ImportSkip> skips{ImportSkip::NotRegularFile, ImportSkip::NotRegularFile, ImportSkip::TooLarge,
+                                  ImportSkip::NotText,        ImportSkip::NotText,        ImportSkip::NotText,
+                                  ImportSkip::Unreadable,     ImportSkip::NotServerFile,  ImportSkip::Unreadable};
+    if (::geteuid() == 0) {
+        skips.back() = ImportSkip::None; // root reads it all the same
+    }
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        EXPECT_EQ(files[i].skip, skips[i]) << files[i].path;
+    }
+}
+
+} // namespace

@@ -1,0 +1,200 @@
+#include "servers/ServerWatch.h"
+#include "LoopbackPeers.h"
+#include "runtime/DetachedThread.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <gtest/gtest.h>
+#include <map>
+#include <mutex>
+#include <thread>
+
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+using WallClock = std::chrono::system_clock;
+
+// Takes the workers' reports on the test's thread, as the page takes them on the GUI thread.
+class Owner {
+public:
+    ServerWatch::Deliver Handler() {
+        return [this](WatchReport report) {
+            std::lock_guard lock(mutex_);
+            reports_.push_back(std::move(report));
+            arrived_.notify_all();
+        };
+    }
+
+    std::optional<WatchReport> Next(std::chrono::milliseconds patience) {
+        std::unique_lock lock(mutex_);
+        if (!arrived_.wait_for(lock, patience, [this] { return !reports_.empty(); })) {
+            return std::nullopt;
+        }
+        WatchReport report = std::move(reports_.front());
+        reports_.pop_front();
+        return report;
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable arrived_;
+    std::deque<WatchReport> reports_;
+};
+
+// Workers that are handed over and never run.
+class Held {
+public:
+    ProbeSettings Settings() {
+        ProbeSettings settings;
+        settings.startThread = [this](std::function<void()> body, std::size_t) {
+            std::lock_guard lock(mutex_);
+            bodies_.push_back(std::move(body));
+            return true;
+        };
+        return settings;
+    }
+
+    // Waits for the pass's starter thread to hand over `count` workers in all.
+    std::size_t WaitFor(std::size_t count) {
+        for (int wait = 0; wait < 1000 && Count() < count; ++wait) {
+            std::this_thread::sleep_for(2ms);
+        }
+        return Count();
+    }
+
+    std::size_t Count() {
+        std::lock_guard lock(mutex_);
+        return bodies_.size();
+    }
+
+private:
+    std::mutex mutex_;
+    std::vector<std::function<void()>> bodies_;
+};
+
+TEST(ServerWatchTest, NoticesGoOnlyToEntriesThatWereOnlineAndANewAddressStartsAfresh) {
+    ServerList list;
+    const ServerList::Id id = list.Append({"127.0.0.1", "5000", "a", "", "", ServerStatus::Unknown});
+    Held held;
+    Owner owner;
+    ServerWatch watch(list, held.Settings(), owner.Handler());
+    ASSERT_EQ(watch.ProbeAll(), std::vector<ServerList::Id>{id});
+    ASSERT_EQ(held.WaitFor(1), 1u);
+    EXPECT_TRUE(watch.InFlight(id));
+    EXPECT_FALSE(watch.HistoryOf(id));
+
+    const WallClock::time_point start = WallClock::now();
+    const auto at = [&](int minute) { return start + std::chrono::minutes{minute}; };
+    const auto result = [&](ServerStatus status, int minute, const std::string& host = "127.0.0.1") {
+        return WatchReport{id, host, "5000", true, true, status, 1234us, at(minute)};
+    };
+    const auto notice = [&](const WatchReport& report) {
+        const std::optional<WatchChange> change = watch.Apply(report);
+        EXPECT_TRUE(change);
+        EXPECT_EQ(change ? change->status : ServerStatus::Unknown, report.status);
+        return change ? change->notice : WatchNotice::None;
+    };
+
+    // Offline from the start, then up for the first time: nothing to tell, it was never online.
+    EXPECT_EQ(notice(result(ServerStatus::Offline, 0)), WatchNotice::None);
+    EXPECT_FALSE(watch.InFlight(id));
+    EXPECT_EQ(watch.HistoryOf(id)->unreachableSince, at(0));
+    EXPECT_EQ(notice(result(ServerStatus::Online, 1)), WatchNotice::None);
+    EXPECT_EQ(watch.HistoryOf(id)->connectTime, 1234us);
+    // Down once, told once; the outage counts from its first probe.
+    EXPECT_EQ(notice(result(ServerStatus::Offline, 2)), WatchNotice::WentOffline);
+    EXPECT_EQ(notice(result(ServerStatus::Offline, 3)), WatchNotice::None);
+    EXPECT_EQ(watch.HistoryOf(id)->unreachableSince, at(2));
+    EXPECT_EQ(watch.HistoryOf(id)->lastProbe, at(3));
+    EXPECT_EQ(notice(result(ServerStatus::Online, 4)), WatchNotice::CameBack);
+    EXPECT_EQ(notice(result(ServerStatus::Online, 5)), WatchNotice::None);
+
+    // Edited while a probe of the old address is out: its result is not shown, and the new address is probed.
+    watch.ProbeAll();
+    ASSERT_TRUE(list.Replace(1, {"127.0.0.2", "5000", "a", "", "", ServerStatus::Unknown}));
+    EXPECT_FALSE(watch.HistoryOf(id)) << "what the old address did says nothing of the new one";
+    WatchReport stale = result(ServerStatus::Offline, 6);
+    stale.written = false;
+    EXPECT_FALSE(watch.Apply(stale));
+    EXPECT_TRUE(watch.InFlight(id));
+    EXPECT_EQ(held.WaitFor(3), 3u);
+    // The new machine was never online, so its being offline is no notice.
+    EXPECT_EQ(notice(result(ServerStatus::Offline, 7, "127.0.0.2")), WatchNotice::None);
+
+    // A deleted entry's late result is dropped and starts nothing.
+    watch.ProbeAll();
+    ASSERT_EQ(held.WaitFor(4), 4u);
+    ASSERT_TRUE(list.Remove(1));
+    WatchReport gone = result(ServerStatus::Online, 8, "127.0.0.2");
+    gone.written = false;
+    EXPECT_FALSE(watch.Apply(gone));
+    EXPECT_TRUE(watch.ProbeAll().empty());
+    std::this_thread::sleep_for(50ms);
+    EXPECT_EQ(held.Count(), 4u);
+}
+
+TEST(ServerWatchTest, AHostThatNeverAnswersHoldsOneWorkerHoweverOftenItIsAsked) {
+    const SilentPort silent;
+    const Listener listener;
+    ServerList list;
+    const ServerList::Id quiet = list.Append({"127.0.0.1", silent.PortText(), "", "", "", ServerStatus::Unknown});
+    const ServerList::Id up = list.Append({"127.0.0.1", listener.PortText(), "", "", "", ServerStatus::Unknown});
+
+    std::atomic<int> live = 0;
+    std::atomic<int> mostLive = 0;
+    ProbeSettings settings;
+    settings.bound = 400ms;
+    settings.startThread = [&](std::function<void()> body, std::size_t stackSize) {
+        return StartDetachedThread(
+            [&live, &mostLive, body = std::move(body)] {
+                const int now = ++live;
+                for (int most = mostLive; now > most && !mostLive.compare_exchange_weak(most, now);) {
+                }
+                body();
+                --live;
+            },
+            stackSize);
+    };
+    Owner owner;
+    ServerWatch watch(list, settings, owner.Handler());
+    std::map<ServerList::Id, int> results;
+    const Clock::time_point end = Clock::now() + 1300ms;
+    while (Clock::now() < end) {
+        watch.ProbeAll();
+        while (const std::optional<WatchReport> report = owner.Next(10ms)) {
+            ++results[report->id];
+            watch.Apply(*report);
+        }
+    }
+    // Let the last workers end before the counters go.
+    for (int wait = 0; wait < 100 && live > 0; ++wait) {
+        std::this_thread::sleep_for(10ms);
+    }
+    EXPECT_LE(mostLive, 2) << "a second probe was started for an entry whose probe was still out";
+    EXPECT_GE(results[quiet], 2);
+    EXPECT_LE(results[quiet], 4) << "the silent host was asked more often than its bound allows";
+    EXPECT_GE(results[up], 20) << "the silent host held up the other entry";
+    EXPECT_EQ(list.EntryAt(1)->status, ServerStatus::Offline);
+    EXPECT_EQ(list.EntryAt(2)->status, ServerStatus::Online);
+}
+
+TEST(ServerWatchTest, TheProcessEndsWithoutWaitingForAProbeThatIsOut) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    const SilentPort silent;
+    const Clock::time_point start = Clock::now();
+    EXPECT_EXIT(
+        {
+            ServerList list;
+            list.Append({"127.0.0.1", silent.PortText(), "", "", "", ServerStatus::Unknown});
+            ServerWatch watch(list, ProbeSettings{}, [](WatchReport) {});
+            watch.ProbeAll();
+            std::this_thread::sleep_for(100ms);
+            std::exit(0);
+        },
+        ::testing::ExitedWithCode(0), "");
+    EXPECT_LT(Clock::now() - start, 10s) << "exit waited for the connect bound";
+}
+
+} // namespace
