@@ -1,6 +1,7 @@
 ; The Tolvar installer: the program under Program Files, a Start-menu entry and an uninstaller. The installed
 ; program keeps its files in %LOCALAPPDATA%\Tolvar, since its own directory is not writable.
-Unicode true
+; A 64-bit installer for a 64-bit program.
+Target amd64-unicode
 SetCompressor /SOLID lzma
 RequestExecutionLevel admin
 
