@@ -14,11 +14,18 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QTimer>
+#include <algorithm>
 #include <mutex>
 
 namespace {
 
 constexpr int kStatusColumn = 3;
+
+// Host names, ports and most accounts are plain ASCII, which reads the same in GBK: they skip the converter.
+QString RowText(const std::string& gbk) {
+    const bool ascii = std::all_of(gbk.begin(), gbk.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+    return ascii ? QString::fromLatin1(gbk.data(), static_cast<qsizetype>(gbk.size())) : Gbk::ToQString(gbk);
+}
 
 void ShowNoSelection() {
     MsgBox::Show(QStringLiteral("请选择服务器列表！"), QStringLiteral("操作错误"), MsgBox::Buttons::Ok,
@@ -144,8 +151,7 @@ void ServerPage::RefillView() {
     items.reserve(static_cast<qsizetype>(rows.size()));
     for (std::size_t index = 0; index < rows.size(); ++index) {
         const ServerEntry& entry = rows[index].entry;
-        auto* item = new QTreeWidgetItem(
-            QStringList{Gbk::ToQString(entry.host), Gbk::ToQString(entry.port), Gbk::ToQString(entry.account)});
+        auto* item = new QTreeWidgetItem(QStringList{RowText(entry.host), RowText(entry.port), RowText(entry.account)});
         item->setData(0, kEntryNumberRole, static_cast<qulonglong>(index + 1));
         item->setData(0, kEntryIdRole, static_cast<qulonglong>(rows[index].id));
         item->setTextAlignment(2, Qt::AlignCenter);
