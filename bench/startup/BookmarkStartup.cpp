@@ -8,6 +8,7 @@
 #include "runtime/Files.h"
 
 #include <QApplication>
+#include <QTabWidget>
 #include <QTimer>
 #include <QTreeWidget>
 #include <algorithm>
@@ -60,11 +61,14 @@ int Child(int argc, char** argv, long long startNs, int expectedRows) {
     // The filter must be in place before StartUp shows the window.
     application.installEventFilter(&firstPaint);
     const std::unique_ptr<MainWindow> window = StartUp(state);
-    auto* list = window->findChild<QTreeWidget*>(QStringLiteral("超级列表框1"));
+    // The bookmark page's controls are made after the first paint, so its list is looked up once it is there.
+    const auto* tabs = window->findChild<QTabWidget*>(QStringLiteral("高级选择夹1"));
+    const auto list = [tabs] { return tabs->findChild<QTreeWidget*>(QStringLiteral("超级列表框1")); };
     double listComplete = -1;
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, &poll, [&] {
-        if (listComplete < 0 && list->topLevelItemCount() >= expectedRows) {
+        const QTreeWidget* shown = listComplete < 0 ? list() : nullptr;
+        if (shown != nullptr && shown->topLevelItemCount() >= expectedRows) {
             listComplete = MillisecondsSince(startNs);
         }
         if (listComplete >= 0 && firstPaint.at >= 0) {

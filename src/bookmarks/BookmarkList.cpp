@@ -40,13 +40,14 @@ void Warn(const QString& text) {
 
 } // namespace
 
-BookmarkList::BookmarkList(QTreeWidget* list, QLineEdit* nameBox, QLineEdit* addressBox, QAbstractButton* addButton,
-                           BookmarkStore store)
-    : QObject(list)
-    , list_(list)
-    , nameBox_(nameBox)
-    , addressBox_(addressBox)
-    , store_(std::move(store)) {
+BookmarkList::BookmarkList(BookmarkStore store, QObject* parent)
+    : QObject(parent)
+    , store_(std::move(store)) {}
+
+void BookmarkList::Attach(QTreeWidget* list, QLineEdit* nameBox, QLineEdit* addressBox, QAbstractButton* addButton) {
+    list_ = list;
+    nameBox_ = nameBox;
+    addressBox_ = addressBox;
     list_->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(addButton, &QAbstractButton::clicked, this, &BookmarkList::Add);
     connect(list_, &QTreeWidget::customContextMenuRequested, this, &BookmarkList::DeleteSelected);

@@ -15,9 +15,10 @@ class BookmarkList : public QObject {
     Q_OBJECT
 
 public:
-    BookmarkList(QTreeWidget* list, QLineEdit* nameBox, QLineEdit* addressBox, QAbstractButton* addButton,
-                 BookmarkStore store = {});
+    explicit BookmarkList(BookmarkStore store = {}, QObject* parent = nullptr);
 
+    // Takes the page's controls, which are made only once the window has been drawn; every other call needs them.
+    void Attach(QTreeWidget* list, QLineEdit* nameBox, QLineEdit* addressBox, QAbstractButton* addButton);
     // Fills the list from the file, writing the default file first when there is none.
     void Load();
     // Stores the two boxes' contents as a new bookmark and shows it as the last row.
@@ -35,8 +36,8 @@ private:
     int SelectedRow() const;
     void Refill(const std::vector<Bookmark>& bookmarks);
 
-    QTreeWidget* list_;
-    QLineEdit* nameBox_;
-    QLineEdit* addressBox_;
+    QTreeWidget* list_ = nullptr;
+    QLineEdit* nameBox_ = nullptr;
+    QLineEdit* addressBox_ = nullptr;
     BookmarkStore store_;
 };

@@ -20,12 +20,53 @@
 #include <QMouseEvent>
 #include <QTimer>
 #include <QToolTip>
+#include <algorithm>
 #include <deque>
+#include <functional>
 #include <mutex>
+#include <utility>
 
 namespace {
 
 constexpr int kStatusColumn = 3;
+
+// Host names, ports and most accounts are plain ASCII, which reads the same in GBK: they skip the converter.
+QString RowText(const std::string& gbk) {
+    const bool ascii = std::all_of(gbk.begin(), gbk.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+    return ascii ? QString::fromLatin1(gbk.data(), static_cast<qsizetype>(gbk.size())) : Gbk::ToQString(gbk);
+}
+
+// A list never drawn yet gets only the rows its first screen can show before it is drawn; the rest are made once
+// it is on screen, so a long list does not hold up its first rows.
+constexpr std::size_t kFirstScreenRows = 40;
+
+class RowsAfterFirstPaint : public QObject {
+public:
+    static constexpr QLatin1StringView kName{"rowsAfterFirstPaint"};
+
+    RowsAfterFirstPaint(QTreeWidget* list, std::function<void()> addRest)
+        : QObject(list->viewport())
+        , addRest_(std::move(addRest)) {
+        setObjectName(kName);
+        list->viewport()->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Paint) {
+            watched->removeEventFilter(this);
+            // Queued before the probe pass, which starts on the same paint: every row is there for its results.
+            QTimer::singleShot(0, this, [this] {
+                addRest_();
+                deleteLater();
+            });
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    std::function<void()> addRest_;
+};
 
 void ShowNoSelection() {
     MsgBox::Show(QStringLiteral("请选择服务器列表！"), QStringLiteral("操作错误"), MsgBox::Buttons::Ok,
@@ -208,25 +249,36 @@ bool ServerPage::eventFilter(QObject* watched, QEvent* event) {
 
 void ServerPage::RefillView() {
     QTreeWidget* list = ui_->超级列表框1;
+    // Rows still waiting for the first paint belong to the list being replaced.
+    delete list->viewport()->findChild<QObject*>(RowsAfterFirstPaint::kName, Qt::FindDirectChildrenOnly);
     list->clear();
     rowsById_.clear();
-    const std::vector<ServerList::Row> rows = servers_.Rows();
-    QList<QTreeWidgetItem*> items;
-    items.reserve(static_cast<qsizetype>(rows.size()));
-    for (std::size_t index = 0; index < rows.size(); ++index) {
-        const ServerEntry& entry = rows[index].entry;
-        auto* item = new QTreeWidgetItem(
-            QStringList{Gbk::ToQString(entry.host), Gbk::ToQString(entry.port), Gbk::ToQString(entry.account)});
-        item->setData(0, kEntryNumberRole, static_cast<qulonglong>(index + 1));
-        item->setData(0, kEntryIdRole, static_cast<qulonglong>(rows[index].id));
-        item->setTextAlignment(2, Qt::AlignCenter);
-        item->setTextAlignment(kStatusColumn, Qt::AlignCenter);
-        SetRowStatus(item, entry.status);
-        rowsById_.emplace(rows[index].id, item);
-        items.push_back(item);
+    const auto addRows = [this, list](const std::vector<ServerList::Row>& rows, std::size_t from) {
+        QList<QTreeWidgetItem*> items;
+        items.reserve(static_cast<qsizetype>(rows.size() - from));
+        for (std::size_t index = from; index < rows.size(); ++index) {
+            const ServerEntry& entry = rows[index].entry;
+            auto* item =
+                new QTreeWidgetItem(QStringList{RowText(entry.host), RowText(entry.port), RowText(entry.account)});
+            item->setData(0, kEntryNumberRole, static_cast<qulonglong>(index + 1));
+            item->setData(0, kEntryIdRole, static_cast<qulonglong>(rows[index].id));
+            item->setTextAlignment(2, Qt::AlignCenter);
+            item->setTextAlignment(kStatusColumn, Qt::AlignCenter);
+            SetRowStatus(item, entry.status);
+            rowsById_.emplace(rows[index].id, item);
+            items.push_back(item);
+        }
+        list->addTopLevelItems(items);
+        Q_EMIT StatusesChanged();
+    };
+    std::vector<ServerList::Row> rows = servers_.Rows();
+    if (probePassStarted_ || rows.size() <= kFirstScreenRows) {
+        addRows(rows, 0);
+        return;
     }
-    list->addTopLevelItems(items);
-    Q_EMIT StatusesChanged();
+    std::vector<ServerList::Row> first(rows.begin(), rows.begin() + kFirstScreenRows);
+    addRows(first, 0);
+    new RowsAfterFirstPaint(list, [addRows, rows = std::move(rows)] { addRows(rows, kFirstScreenRows); });
 }
 
 void ServerPage::SetRowStatus(QTreeWidgetItem* row, ServerStatus status) {

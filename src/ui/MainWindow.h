@@ -9,11 +9,14 @@
 class BookmarkList;
 
 namespace Ui {
+class AboutPage;
+class BookmarkPage;
 class MainWindow;
-}
+} // namespace Ui
 
 // The main window: a four-page tab control; the server page and the network tools page are embedded over
-// pages 1 and 2 once the startup gate is passed.
+// pages 1 and 2 once the startup gate is passed. The bookmark and about pages, hidden at the start, get their
+// controls once the window has been drawn, or at once when their tab is chosen before.
 class MainWindow : public QWidget {
     Q_OBJECT
 
@@ -41,8 +44,11 @@ protected:
 private:
     void OnTabChanged(int page);
     void EmbedNetToolsPage();
+    void BuildHiddenPages();
 
     std::unique_ptr<Ui::MainWindow> ui_;
+    std::unique_ptr<Ui::BookmarkPage> bookmarkUi_;
+    std::unique_ptr<Ui::AboutPage> aboutUi_;
     QWidget* serverPage_ = nullptr;
     QWidget* netToolsPage_ = nullptr;
     std::function<QWidget*()> makeNetToolsPage_;

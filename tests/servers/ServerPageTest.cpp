@@ -183,6 +183,39 @@ TEST_F(ServerPageTest, TheProbePassWaitsUntilTheListHasBeenDrawn) {
     EXPECT_EQ(WaitHeld(2), 2u);
 }
 
+TEST_F(ServerPageTest, ALongListShowsItsFirstScreenBeforeItIsDrawnAndEveryRowWithItsResultAfter) {
+    const ClosedPort closed;
+    std::string text;
+    for (int i = 1; i <= 100; ++i) {
+        text += "127.0.0.1|" + closed.PortText() + "|u" + std::to_string(i) + "\r\n";
+    }
+    settings_ = BytesFromText(text);
+    ProbeSettings probe;
+    probe.startThread = [this](std::function<void()> body, std::size_t) {
+        std::lock_guard lock(heldMutex_);
+        held_.push_back(std::move(body));
+        return true;
+    };
+    page_ = std::make_unique<ServerPage>(servers_, settings_, password_, nullptr, probe);
+    ASSERT_GT(List()->topLevelItemCount(), 0);
+    ASSERT_LT(List()->topLevelItemCount(), 100) << "the whole list was made before its first paint";
+
+    // A refill before the first paint replaces the waiting rows rather than adding to them.
+    Select(1);
+    MsgBox::SetNextAnswer(MsgBox::Result::Ok);
+    Click(u"按钮_删除服务器");
+    page_->show();
+    Release(99);
+    ASSERT_TRUE(WaitUntil([&] { return List()->topLevelItemCount() == 99 && StatusOf(98) == QStringLiteral("离线"); }));
+    const std::vector<Row> rows = Rows();
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        EXPECT_EQ(rows[i].number, i + 1);
+        EXPECT_EQ(rows[i].account, i == 0 ? QStringLiteral("u1") : QStringLiteral("u%1").arg(i + 2));
+    }
+    QApplication::processEvents();
+    EXPECT_EQ(StatusOf(40), QStringLiteral("离线")) << "a row made after the first paint missed its result";
+}
+
 TEST_F(ServerPageTest, ResultsReachTheirEntriesAfterADeleteAndNoneArriveAfterThePageIsGone) {
     const Listener listener;
     const ClosedPort closed;

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QContextMenuEvent>
 #include <QFocusEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QTabWidget>
 #include <QTest>
@@ -17,6 +18,8 @@ void GiveFocus(QWidget* widget) {
 
 TEST(MainWindowTest, BookmarkBoxesEmptyEveryTimeTheyGetTheFocus) {
     MainWindow window;
+    // Choosing the tab makes the page's controls at once.
+    window.findChild<QTabWidget*>(QStringLiteral("高级选择夹1"))->setCurrentIndex(2);
     auto* name = window.findChild<QLineEdit*>(QStringLiteral("编辑框1"));
     auto* address = window.findChild<QLineEdit*>(QStringLiteral("编辑框4"));
     EXPECT_EQ(name->text(), QStringLiteral("请输入名称……"));
@@ -65,6 +68,37 @@ TEST(MainWindowTest, ClosingAnnouncesItselfOnceAndEmbeddedPagesFollowTheTabs) {
     }
     window.close();
     EXPECT_EQ(announced, 1);
+}
+
+TEST(MainWindowTest, TheHiddenPagesGetTheirControlsOnceTheWindowIsDrawnOrTheirTabChosen) {
+    const auto made = [](const MainWindow& window) {
+        auto* name = window.findChild<QLineEdit*>(QStringLiteral("编辑框1"));
+        auto* about = window.findChild<QLabel*>(QStringLiteral("标签16"));
+        EXPECT_EQ(name == nullptr, about == nullptr) << "both pages come together";
+        return name != nullptr;
+    };
+    {
+        MainWindow window;
+        EXPECT_FALSE(made(window)) << "made before the window was drawn";
+        window.show();
+        EXPECT_TRUE(QTest::qWaitFor([&] { return made(window); }));
+        auto* tabs = window.findChild<QTabWidget*>(QStringLiteral("高级选择夹1"));
+        tabs->setCurrentIndex(2);
+        EXPECT_EQ(window.findChild<QWidget*>(QStringLiteral("分组框1"))->geometry(), QRect(14, 9, 520, 64));
+        EXPECT_TRUE(window.findChild<QLineEdit*>(QStringLiteral("编辑框1"))->isVisible());
+        tabs->setCurrentIndex(3);
+        EXPECT_TRUE(window.findChild<QLabel*>(QStringLiteral("标签16"))->isVisible());
+    }
+    // Chosen on a window already on screen, before the deferred build: the controls must show with their page.
+    MainWindow window;
+    window.show();
+    auto* tabs = window.findChild<QTabWidget*>(QStringLiteral("高级选择夹1"));
+    tabs->setCurrentIndex(3);
+    ASSERT_TRUE(made(window));
+    auto* about = window.findChild<QLabel*>(QStringLiteral("标签16"));
+    EXPECT_TRUE(about->isVisible());
+    EXPECT_EQ(about->geometry(), QRect(14, 24, 512, 352));
+    EXPECT_EQ(about->font().pointSize(), 12);
 }
 
 TEST(MainWindowTest, TheNetworkToolsPageIsMadeOnceTheWindowIsDrawnOrItsTabChosen) {
