@@ -111,16 +111,12 @@ std::string SettingsText(const std::vector<ServerEntry>& servers, const Connecti
 }
 
 std::size_t ServerLineSize(const ServerEntry& entry) {
-    return entry.host.size() + entry.port.size() + entry.account.size() + entry.password.size() + entry.note.size() +
-           4 * kFieldSeparator.size() + kLineEnd.size();
+    return SettingsText({entry}, {}, "").size() - SettingsText({}, {}, "").size();
 }
 
 std::size_t SettingsRoom(const std::vector<ServerEntry>& servers, std::string_view startupPassword) {
-    std::size_t size = kAdminTag.size() + 1 + kLineEnd.size() + kStartTag.size() + 1 + kLineEnd.size() +
-                       kPasswordStart.size() + startupPassword.size() + kPasswordEnd.size() + kLineEnd.size();
-    for (const ServerEntry& entry : servers) {
-        size += ServerLineSize(entry);
-    }
+    // The text as it would be saved, with the admin line that an option change may still add.
+    const std::size_t size = SettingsText(servers, {true, true}, startupPassword).size();
     return size < kReadLimit ? kReadLimit - size : 0;
 }
 
