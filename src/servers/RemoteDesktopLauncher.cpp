@@ -3,28 +3,15 @@
 #include "runtime/Gbk.h"
 #include "runtime/ProgramDirectory.h"
 #include "runtime/TemporaryFiles.h"
-#include "runtime/UserRegistry.h"
+#include "servers/LaunchSteps.h"
 
 #include <algorithm>
 
-const char* const kLocalDevicesKey = "Software\\Microsoft\\Terminal Server Client\\LocalDevices";
-
 namespace {
-
-constexpr std::uint32_t kLocalDevicesValue = 76;
 
 // FreeRDP takes its first argument for a connection file only when the name ends so.
 std::string ConnectionFileName(std::uint64_t number) {
     return TemporaryFileName(number) + ".rdp";
-}
-
-std::string FindClient() {
-    for (const std::string& name : RemoteDesktopClients()) {
-        if (std::string path = FindOnPath(name); !path.empty()) {
-            return path;
-        }
-    }
-    return {};
 }
 
 } // namespace
@@ -36,18 +23,8 @@ const std::vector<std::string>& RemoteDesktopClients() {
 
 LaunchResult LaunchRemoteDesktop(const ServerEntry& entry, const ConnectionOptions& options, bool localDisk) {
     LaunchResult result;
-    // A line break from a file that never went through the editor would let the entry rewrite the file's
-    // other lines, the address among them, while the list shows another.
-    result.unsafeField = UnsafeConnectionField(entry);
-    if (result.unsafeField != ConnectionField::None) {
-        result.outcome = LaunchOutcome::UnsafeValue;
-        return result;
-    }
-    // Without a client nothing is left behind: no file, no registry value.
-    result.client = FindClient();
-    if (result.client.empty()) {
-        result.outcome = LaunchOutcome::NoClient;
-        return result;
+    if (std::optional<LaunchResult> refused = RefusedLaunch(entry, result.client)) {
+        return std::move(*refused);
     }
 
     // The password line keeps its place with the blob of nothing protected: FreeRDP would only log a blob.
@@ -64,9 +41,7 @@ LaunchResult LaunchRemoteDesktop(const ServerEntry& entry, const ConnectionOptio
         return result;
     }
 
-    if (!RegistryQueryDword(kLocalDevicesKey, entry.host)) {
-        static_cast<void>(RegistrySetDword(kLocalDevicesKey, entry.host, kLocalDevicesValue));
-    }
+    RecordLocalDevices(entry.host);
 
     result.commandLine = ClientCommandLine(result.connectionFile, options);
     // The client reads a connection file only as its first argument.

@@ -4,7 +4,7 @@
 #include "runtime/DetachedProcess.h"
 #include "runtime/ProgramDirectory.h"
 #include "runtime/TemporaryFiles.h"
-#include "runtime/UserRegistry.h"
+#include "servers/LaunchSteps.h"
 #include "servers/RdpFile.h"
 
 #include <algorithm>
@@ -13,11 +13,8 @@
 // The Windows launcher: mstsc.exe reads the password from the protected blob in the file, so nothing goes to
 // its standard input, and it is started with the one command line it has always been given.
 
-const char* const kLocalDevicesKey = "Software\\Microsoft\\Terminal Server Client\\LocalDevices";
-
 namespace {
 
-constexpr std::uint32_t kLocalDevicesValue = 76;
 constexpr std::chrono::milliseconds kIdleWait{1000};
 
 } // namespace
@@ -29,18 +26,8 @@ const std::vector<std::string>& RemoteDesktopClients() {
 
 LaunchResult LaunchRemoteDesktop(const ServerEntry& entry, const ConnectionOptions& options, bool localDisk) {
     LaunchResult result;
-    // A line break from a file that never went through the editor would let the entry rewrite the file's
-    // other lines, the address among them, while the list shows another.
-    result.unsafeField = UnsafeConnectionField(entry);
-    if (result.unsafeField != ConnectionField::None) {
-        result.outcome = LaunchOutcome::UnsafeValue;
-        return result;
-    }
-    // Without a client nothing is left behind: no file holding the password, no registry value.
-    result.client = FindOnPath(RemoteDesktopClients().front());
-    if (result.client.empty()) {
-        result.outcome = LaunchOutcome::NoClient;
-        return result;
+    if (std::optional<LaunchResult> refused = RefusedLaunch(entry, result.client)) {
+        return std::move(*refused);
     }
 
     std::string blob;
@@ -60,9 +47,7 @@ LaunchResult LaunchRemoteDesktop(const ServerEntry& entry, const ConnectionOptio
         return result;
     }
 
-    if (!RegistryQueryDword(kLocalDevicesKey, entry.host)) {
-        static_cast<void>(RegistrySetDword(kLocalDevicesKey, entry.host, kLocalDevicesValue));
-    }
+    RecordLocalDevices(entry.host);
 
     result.commandLine = ClientCommandLine(result.connectionFile, options);
     result.outcome = StartCommandLine(result.commandLine, kIdleWait) ? LaunchOutcome::Started : LaunchOutcome::Failed;
