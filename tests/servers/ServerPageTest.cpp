@@ -60,11 +60,7 @@ protected:
         ProbeSettings probe;
         probe.bound = bound;
         if (hold) {
-            probe.startThread = [this](std::function<void()> body, std::size_t) {
-                std::lock_guard lock(heldMutex_);
-                held_.push_back(std::move(body));
-                return true;
-            };
+            probe.startThread = HoldingStarter();
         }
         const std::size_t before = HeldCount();
         page_ = std::make_unique<ServerPage>(servers_, settings_, password_, nullptr, probe);
@@ -73,6 +69,15 @@ protected:
             // The pass's starter thread calls back into this fixture: let it finish first.
             ASSERT_EQ(WaitHeld(before + servers_.Count()), before + servers_.Count());
         }
+    }
+
+    // A thread starter that keeps each probe worker until Release() instead of starting it.
+    decltype(ProbeSettings::startThread) HoldingStarter() {
+        return [this](std::function<void()> body, std::size_t) {
+            std::lock_guard lock(heldMutex_);
+            held_.push_back(std::move(body));
+            return true;
+        };
     }
 
     // Waits until the page's pass has handed over `count` workers; they come from a thread of the pass, which
@@ -171,11 +176,7 @@ TEST_F(ServerPageTest, RowsStartUnknownAndTurnAsTheirOwnProbesEnd) {
 TEST_F(ServerPageTest, TheProbePassWaitsUntilTheListHasBeenDrawn) {
     settings_ = BytesFromText("127.0.0.1|1|a\r\n127.0.0.1|2|b\r\n");
     ProbeSettings probe;
-    probe.startThread = [this](std::function<void()> body, std::size_t) {
-        std::lock_guard lock(heldMutex_);
-        held_.push_back(std::move(body));
-        return true;
-    };
+    probe.startThread = HoldingStarter();
     page_ = std::make_unique<ServerPage>(servers_, settings_, password_, nullptr, probe);
     QTest::qWait(100);
     EXPECT_EQ(HeldCount(), 0u) << "probes started before the list was on screen";
@@ -191,11 +192,7 @@ TEST_F(ServerPageTest, ALongListShowsItsFirstScreenBeforeItIsDrawnAndEveryRowWit
     }
     settings_ = BytesFromText(text);
     ProbeSettings probe;
-    probe.startThread = [this](std::function<void()> body, std::size_t) {
-        std::lock_guard lock(heldMutex_);
-        held_.push_back(std::move(body));
-        return true;
-    };
+    probe.startThread = HoldingStarter();
     page_ = std::make_unique<ServerPage>(servers_, settings_, password_, nullptr, probe);
     ASSERT_GT(List()->topLevelItemCount(), 0);
     ASSERT_LT(List()->topLevelItemCount(), 100) << "the whole list was made before its first paint";
