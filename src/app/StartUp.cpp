@@ -3,6 +3,7 @@
 #include "app/AppState.h"
 #include "app/AuthDialog.h"
 #include "app/EndOnSignals.h"
+#include "app/SettingsSync.h"
 #include "bookmarks/BookmarkStore.h"
 #include "runtime/MsgBox.h"
 #include "servers/ServerPage.h"
@@ -63,17 +64,20 @@ std::unique_ptr<MainWindow> StartUp(AppState& state) {
     mainWindow->EmbedPages(serverPage, [] { return new NetToolsPage; });
     // The tray icon and the notices of servers going down or coming back, where the desktop has them.
     TrayNotifier::Install(mainWindow.get(), serverPage);
-    // Every change is saved at once, so that neither a lost display nor a crash loses what was done before it.
-    const auto save = [&state, serverPage] {
-        if (!state.settingsSavePath.empty()) {
-            serverPage->SaveSettings(state.settingsSavePath);
-        }
-    };
-    QObject::connect(serverPage, &ServerPage::SettingsChanged, serverPage, save);
+    // Every change is saved at once, so that neither a lost display nor a crash loses what was done before it,
+    // and merged with what other windows over the same file saved meanwhile.
+    SettingsSync* sync =
+        state.settingsSavePath.empty() ? nullptr : new SettingsSync(state.settingsSavePath, serverPage);
     // The desktop session asks before it ends the program at a logout.
-    QObject::connect(qApp, &QGuiApplication::commitDataRequest, serverPage, save);
-    QObject::connect(mainWindow.get(), &MainWindow::AboutToBeDestroyed, serverPage, [&state, save] {
-        save();
+    QObject::connect(qApp, &QGuiApplication::commitDataRequest, serverPage, [sync] {
+        if (sync != nullptr) {
+            sync->SaveAtExit(true);
+        }
+    });
+    QObject::connect(mainWindow.get(), &MainWindow::AboutToBeDestroyed, serverPage, [&state, sync] {
+        if (sync != nullptr) {
+            sync->SaveAtExit(EndRequested());
+        }
         // A file we could not read or may not write is kept as it is; the user hears why once, here, unless a
         // signal is ending the program, when nobody may be there to close the box.
         if (state.settingsSavePath.empty() && state.settingsSaveBlock != SettingsSaveBlock::NoDirectory &&

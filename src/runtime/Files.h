@@ -4,6 +4,7 @@
 #include "runtime/Outcome.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <sys/types.h>
 
@@ -27,6 +28,26 @@ inline constexpr char kPathSeparator = '\\';
 #else
 inline constexpr char kPathSeparator = '/';
 #endif
+
+// What tells one version of a file from another without reading it: a save that replaces the file changes its
+// identity, one that writes in place its size or times. Compared, never interpreted.
+struct FileStamp {
+    bool exists = false;
+    std::uint64_t size = 0;
+    std::uint64_t modified = 0;
+    std::uint64_t changed = 0;
+    std::uint64_t volume = 0;
+    std::uint64_t file = 0;
+
+    bool operator==(const FileStamp&) const = default;
+};
+
+// The stamp of the file `path` (through its links) names; `exists` is false when there is none.
+[[nodiscard]] FileStamp StampOf(const std::string& path);
+
+// Whether every symbolic link on the way from `path` to its file belongs to this user or to the system's
+// administrator, as a link another user planted in a shared directory does not. A link is only followed then.
+[[nodiscard]] bool LinksAreTrusted(const std::string& path);
 
 // Whether anything, even a dangling link, is there under `path`.
 [[nodiscard]] bool PathExists(const std::string& path);

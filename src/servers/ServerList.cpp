@@ -1,20 +1,54 @@
 #include "servers/ServerList.h"
 
 #include <algorithm>
+#include <deque>
 #include <mutex>
+#include <string>
+#include <unordered_map>
 
 struct ServerList::StatusWriter::Shared {
     std::mutex mutex;
     std::vector<Row> rows;
     Id nextId = 1;
+    // Ids are handed out in increasing order, so while rows are only appended and removed they stay sorted by id;
+    // a list taken over from the file may put a new entry before older ones, and then this finds them.
+    std::unordered_map<Id, std::size_t> positions;
 
-    // Ids are handed out in increasing order and rows never move past each other, so the rows stay sorted.
     Row* Find(Id id) {
-        const auto at =
-            std::lower_bound(rows.begin(), rows.end(), id, [](const Row& row, Id key) { return row.id < key; });
-        return at == rows.end() || at->id != id ? nullptr : &*at;
+        if (positions.empty()) {
+            const auto at =
+                std::lower_bound(rows.begin(), rows.end(), id, [](const Row& row, Id key) { return row.id < key; });
+            return at == rows.end() || at->id != id ? nullptr : &*at;
+        }
+        const auto found = positions.find(id);
+        return found == positions.end() ? nullptr : &rows[found->second];
+    }
+
+    // Called after any change that may leave the rows out of id order.
+    void Reindex() {
+        positions.clear();
+        if (std::is_sorted(rows.begin(), rows.end(), [](const Row& a, const Row& b) { return a.id < b.id; })) {
+            return;
+        }
+        positions.reserve(rows.size());
+        for (std::size_t at = 0; at < rows.size(); ++at) {
+            positions.emplace(rows[at].id, at);
+        }
     }
 };
+
+namespace {
+
+// An entry's five texts, which are what tells one entry from another.
+std::string TextsKey(const ServerEntry& entry) {
+    std::string key;
+    for (const std::string* field : {&entry.host, &entry.port, &entry.account, &entry.password}) {
+        key.append(*field).push_back('\0');
+    }
+    return key.append(entry.note);
+}
+
+} // namespace
 
 bool ServerList::StatusWriter::Set(Id id, ServerStatus status) const {
     // Holding the shared state keeps it alive for the write even if the list goes meanwhile.
@@ -54,6 +88,9 @@ ServerList::Id ServerList::Append(ServerEntry entry) {
     std::lock_guard lock(shared_->mutex);
     const Id id = shared_->nextId++;
     shared_->rows.push_back({id, std::move(entry)});
+    if (!shared_->positions.empty()) {
+        shared_->positions.emplace(id, shared_->rows.size() - 1);
+    }
     return id;
 }
 
@@ -63,6 +100,7 @@ void ServerList::AppendAll(std::vector<ServerEntry> entries) {
     for (ServerEntry& entry : entries) {
         shared_->rows.push_back({shared_->nextId++, std::move(entry)});
     }
+    shared_->Reindex();
 }
 
 std::size_t ServerList::Count() const {
@@ -102,7 +140,42 @@ bool ServerList::Remove(std::size_t number) {
         return false;
     }
     shared_->rows.erase(shared_->rows.begin() + static_cast<std::ptrdiff_t>(number - 1));
+    shared_->Reindex();
     return true;
+}
+
+std::vector<ServerList::Id> ServerList::TakeOver(const std::vector<ServerEntry>& entries) {
+    std::lock_guard lock(shared_->mutex);
+    // The rows of each text, first to last, so that copies of one entry keep their identities in order.
+    std::unordered_map<std::string, std::deque<std::size_t>> byTexts;
+    byTexts.reserve(shared_->rows.size());
+    for (std::size_t at = 0; at < shared_->rows.size(); ++at) {
+        byTexts[TextsKey(shared_->rows[at].entry)].push_back(at);
+    }
+    std::vector<Row> rows;
+    rows.reserve(entries.size());
+    std::vector<Id> added;
+    for (const ServerEntry& entry : entries) {
+        const auto found = byTexts.find(TextsKey(entry));
+        if (found != byTexts.end() && !found->second.empty()) {
+            rows.push_back(std::move(shared_->rows[found->second.front()]));
+            found->second.pop_front();
+            continue;
+        }
+        ServerEntry fresh = entry;
+        fresh.status = ServerStatus::Unknown;
+        rows.push_back({shared_->nextId++, std::move(fresh)});
+        added.push_back(rows.back().id);
+    }
+    shared_->rows = std::move(rows);
+    shared_->Reindex();
+    return added;
+}
+
+std::optional<std::size_t> ServerList::NumberOf(Id id) const {
+    std::lock_guard lock(shared_->mutex);
+    const Row* row = shared_->Find(id);
+    return row == nullptr ? std::nullopt : std::optional<std::size_t>(row - shared_->rows.data() + 1);
 }
 
 bool ServerList::SetStatus(Id id, ServerStatus status) {

@@ -57,6 +57,11 @@ public:
     // Removes entry `number`; the later ones move up by one. False when there is no such entry.
     bool Remove(std::size_t number);
     bool SetStatus(Id id, ServerStatus status);
+    // Makes the list hold `entries`, in their order: an entry whose texts the list already holds keeps its
+    // identity and status (copies in turn), the others are new. The identities of the new entries, in order.
+    std::vector<Id> TakeOver(const std::vector<ServerEntry>& entries);
+    // The number (from 1) of the entry with identity `id`, or nullopt when it is gone.
+    std::optional<std::size_t> NumberOf(Id id) const;
     // A copy of every entry in list order.
     std::vector<ServerEntry> Entries() const;
     // The same with each entry's identity.

@@ -164,8 +164,13 @@ ServerPage::ServerPage(ServerList& servers, const Bytes& settingsBytes, std::str
     connect(ui_->按钮1, &QPushButton::clicked, this, &ServerPage::OnHelpClicked);
     connect(ui_->按钮_启动密码, &QPushButton::clicked, this, &ServerPage::OnStartupPasswordClicked);
     // The two screen options are one radio pair: one of them toggles for every change.
-    connect(ui_->选择框_admin, &QCheckBox::toggled, this, &ServerPage::SettingsChanged);
-    connect(ui_->单选框1024768, &QRadioButton::toggled, this, &ServerPage::SettingsChanged);
+    const auto optionChanged = [this] {
+        if (!showingContent_) {
+            Q_EMIT SettingsChanged();
+        }
+    };
+    connect(ui_->选择框_admin, &QCheckBox::toggled, this, optionChanged);
+    connect(ui_->单选框1024768, &QRadioButton::toggled, this, optionChanged);
 
     RefillView();
     // Later passes show only what changed: the rows keep their status until a result differs. The first pass
@@ -194,9 +199,27 @@ std::size_t ServerPage::SettingsRoom() const {
     return ::SettingsRoom(servers_.Entries(), startupPassword_);
 }
 
-void ServerPage::SaveSettings(const std::string& path) const {
-    // A failed save is not reported, as before: the old file stays whole, which is all the user needs.
-    static_cast<void>(::SaveSettings(servers_.Entries(), Options(), startupPassword_, path));
+SettingsContent ServerPage::Content() const {
+    return {servers_.Entries(), Options(), startupPassword_};
+}
+
+void ServerPage::ShowContent(const SettingsContent& content) {
+    const QList<QTreeWidgetItem*> selected = ui_->超级列表框1->selectedItems();
+    const ServerList::Id selectedId = selected.isEmpty() ? 0 : selected.front()->data(0, kEntryIdRole).toULongLong();
+    const std::vector<ServerList::Id> added = servers_.TakeOver(content.servers);
+    showingContent_ = true;
+    SetOptions(content.options);
+    showingContent_ = false;
+    startupPassword_ = content.startupPassword;
+    RefillView();
+    if (const auto row = rowsById_.find(selectedId); row != rowsById_.end()) {
+        ui_->超级列表框1->setCurrentItem(row->second);
+    } else if (selectedId != 0) {
+        ui_->编辑框_备注->clear();
+    }
+    if (!added.empty()) {
+        watch_->Probe(added);
+    }
 }
 
 bool ServerPage::eventFilter(QObject* watched, QEvent* event) {

@@ -6,6 +6,7 @@
 #include "servers/ServerNotice.h"
 #include "servers/ServerWatch.h"
 #include "settings/ConnectionOptions.h"
+#include "settings/SettingsMerge.h"
 
 #include <QIcon>
 #include <QWidget>
@@ -43,8 +44,12 @@ public:
     // The stored options as the page's controls show them.
     ConnectionOptions Options() const;
 
-    // Rebuilds the settings file at `path` from the live list, the options and the startup password.
-    void SaveSettings(const std::string& path) const;
+    // What the page would save: the live list, the options and the startup password.
+    SettingsContent Content() const;
+    // Shows `content`, as another window left it in the file: entries the list holds already keep their row,
+    // status and probe, the selection stays on the entry it was on, and new entries are probed at once. No
+    // SettingsChanged follows, since the file already holds it.
+    void ShowContent(const SettingsContent& content);
 
     // Probes every entry that has no probe running, its row showing "..." until the result is in.
     void ProbeAllNow();
@@ -102,4 +107,6 @@ private:
     std::unique_ptr<ServerWatch> watch_;
     QTimer* watchTimer_;
     bool probePassStarted_ = false;
+    // Set while the page shows what the file holds, when its option controls' changes are no edits of the user's.
+    bool showingContent_ = false;
 };

@@ -120,11 +120,11 @@ std::size_t SettingsRoom(const std::vector<ServerEntry>& servers, std::string_vi
     return size < kReadLimit ? kReadLimit - size : 0;
 }
 
-bool SaveSettings(const std::vector<ServerEntry>& servers, const ConnectionOptions& options,
-                  std::string_view startupPassword, const std::string& fileName) {
+Outcome SaveSettings(const std::vector<ServerEntry>& servers, const ConnectionOptions& options,
+                     std::string_view startupPassword, const std::string& fileName) {
     const Bytes cipher = Rc4Crypt(BytesFromText(SettingsText(servers, options, startupPassword)), kSettingsKey);
     // The file holds every server password behind a fixed key: keep it to its owner.
-    return static_cast<bool>(ReplaceFileAtomically(fileName, cipher, 0600));
+    return ReplaceFileAtomically(fileName, cipher, 0600);
 }
 
 bool IsStorableStartupPassword(std::string_view password) {

@@ -60,9 +60,10 @@ ParsedSettings ParseSettings(const Bytes& settingsBytes);
 // left beside `servers` and `startupPassword`, counting the option lines at their longest.
 [[nodiscard]] std::size_t SettingsRoom(const std::vector<ServerEntry>& servers, std::string_view startupPassword);
 
-// Writes the whole file anew, readable by its owner only; the old file survives a failed write.
-[[nodiscard]] bool SaveSettings(const std::vector<ServerEntry>& servers, const ConnectionOptions& options,
-                                std::string_view startupPassword, const std::string& fileName = kSettingsFileName);
+// Writes the whole file anew, readable by its owner only; the old file survives a failed write, whose reason
+// the result carries.
+[[nodiscard]] Outcome SaveSettings(const std::vector<ServerEntry>& servers, const ConnectionOptions& options,
+                                   std::string_view startupPassword, const std::string& fileName = kSettingsFileName);
 
 // Whether a startup password survives a save and a reload: no ">" (it would end the password early), no
 // two "|" (the password line would read as a server entry) and no "#Start:" (it would reset the screen option).

@@ -438,7 +438,8 @@ TEST_F(ServerPageTest, SavedListAndOptionsComeBackAtTheNextStart) {
     servers_.Append({"new", "22", "", "", "", ServerStatus::Online});
     page_->findChild<QRadioButton*>(QStringLiteral("单选框1024768"))->setChecked(true);
     password_ = "pw";
-    page_->SaveSettings(kSettingsFileName);
+    const SettingsContent content = page_->Content();
+    ASSERT_TRUE(SaveSettings(content.servers, content.options, content.startupPassword, kSettingsFileName));
     const std::vector<ServerEntry> saved = servers_.Entries();
     page_.reset();
 

@@ -179,6 +179,11 @@ Outcome MayReplace(const std::string& path) {
 }
 
 Outcome ReplaceFileAtomically(const std::string& path, const Bytes& data, mode_t mode) {
+    // A link another user planted in a shared directory would have us write our secrets over a file of theirs
+    // choosing, so such a link is never followed.
+    if (!LinksAreTrusted(path)) {
+        return Outcome::Failure(std::errc::permission_denied);
+    }
     // Replace the file a link names, so the link keeps working and a dangling one gets its file.
     const std::string target = FollowLinks(path);
     if (Outcome allowed = MayReplace(target); !allowed) {
@@ -241,4 +246,41 @@ void RemoveStaleTemporaries(const std::string& path) {
 bool PathExists(const std::string& path) {
     struct stat info {};
     return ::lstat(path.c_str(), &info) == 0;
+}
+
+FileStamp StampOf(const std::string& path) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) {
+        return {};
+    }
+    const auto nanoseconds = [](const timespec& at) {
+        return static_cast<std::uint64_t>(at.tv_sec) * 1'000'000'000u + static_cast<std::uint64_t>(at.tv_nsec);
+    };
+    return {true,
+            static_cast<std::uint64_t>(info.st_size),
+            nanoseconds(info.st_mtim),
+            nanoseconds(info.st_ctim),
+            static_cast<std::uint64_t>(info.st_dev),
+            static_cast<std::uint64_t>(info.st_ino)};
+}
+
+bool LinksAreTrusted(const std::string& path) {
+    std::string current = path;
+    for (int hop = 0; hop < 40; ++hop) {
+        struct stat info {};
+        if (::lstat(current.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) {
+            return true;
+        }
+        if (info.st_uid != ::geteuid() && info.st_uid != 0) {
+            return false;
+        }
+        char target[PATH_MAX];
+        const ssize_t length = ::readlink(current.c_str(), target, sizeof target);
+        if (length < 0 || static_cast<std::size_t>(length) >= sizeof target) {
+            return true;
+        }
+        const std::string next(target, static_cast<std::size_t>(length));
+        current = next.front() == '/' ? next : DirectoryOf(current) + "/" + next;
+    }
+    return true;
 }

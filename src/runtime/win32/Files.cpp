@@ -297,3 +297,24 @@ void RemoveStaleTemporaries(const std::string& path) {
 bool PathExists(const std::string& path) {
     return ::GetFileAttributesW(Win32::WideFromUtf8(path).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
+
+FileStamp StampOf(const std::string& path) {
+    const Handle file(::CreateFileW(WideFromUtf8(path).c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!file.Valid() || ::GetFileInformationByHandle(file.Get(), &info) == 0) {
+        return {};
+    }
+    const auto join = [](DWORD high, DWORD low) { return (std::uint64_t{high} << 32) | low; };
+    return {true,
+            join(info.nFileSizeHigh, info.nFileSizeLow),
+            join(info.ftLastWriteTime.dwHighDateTime, info.ftLastWriteTime.dwLowDateTime),
+            join(info.ftCreationTime.dwHighDateTime, info.ftCreationTime.dwLowDateTime),
+            info.dwVolumeSerialNumber,
+            join(info.nFileIndexHigh, info.nFileIndexLow)};
+}
+
+bool LinksAreTrusted(const std::string&) {
+    // Making a symbolic link takes a privilege on Windows that other ordinary users do not have.
+    return true;
+}

@@ -1,0 +1,53 @@
+#pragma once
+
+#include "settings/SharedSettings.h"
+
+#include <QObject>
+#include <any>
+#include <atomic>
+#include <memory>
+#include <optional>
+
+class QTimer;
+class ServerPage;
+class WatchedFile;
+
+// Keeps the server page and ms.ini in step when other windows, in this or other processes, share the file:
+// every change of the page is saved at once, merged with what the others wrote, and what they write appears in
+// the page within seconds. A save that fails is said once, with the system's reason; the page keeps its edits,
+// and the save is tried again at the next change and every ten seconds until it succeeds, which is said too.
+class SettingsSync : public QObject {
+    Q_OBJECT
+
+public:
+    static constexpr auto kRetryInterval = std::chrono::seconds(10);
+
+    // Keeps `page` and the settings file at `path` in step; failed saves are tried again every `retryInterval`.
+    SettingsSync(std::string path, ServerPage* page, std::chrono::milliseconds retryInterval = kRetryInterval);
+    ~SettingsSync() override;
+
+    // Saves the page's state now. At exit, when the program may not ask anyone anything, boxes stay unshown.
+    void Save();
+    void SaveAtExit(bool quiet);
+
+private:
+    void SaveWith(std::chrono::milliseconds patience, bool quiet);
+    void OnFileChanged(const std::any& content);
+    // Shows what the file and the page together hold, when no dialog of the page is open; else once it closes.
+    void TakeIn(const SettingsOnDisk& disk);
+    void TellConflicts(const std::vector<SettingsConflict>& conflicts);
+    void Failed(const QString& reason, bool quiet);
+
+    ServerPage* page_;
+    SharedSettingsFile file_;
+    WatchedFile* watch_;
+    QTimer* retry_;
+    std::chrono::milliseconds retryInterval_;
+    // What the watch read while a dialog was open, taken in once it closes.
+    std::optional<SettingsOnDisk> waiting_;
+    QTimer* waitForDialogs_;
+    // Counts this window's own saves, so that a read the watch made before one of them is not taken for news.
+    std::shared_ptr<std::atomic<quint64>> saves_ = std::make_shared<std::atomic<quint64>>(0);
+    bool failing_ = false;
+    std::chrono::steady_clock::time_point busySince_{};
+};
