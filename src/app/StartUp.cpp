@@ -47,6 +47,9 @@ std::unique_ptr<MainWindow> StartUp(AppState& state) {
     // Without a place to keep anything the user should know before changing anything.
     if (state.settingsSaveBlock == SettingsSaveBlock::NoDirectory) {
         MsgBox::Show(SkippedSaveText(state.settingsSaveBlock));
+    } else if (state.directories.programOpenToAll) {
+        MsgBox::Show(QStringLiteral("程序所在的目录任何人都可以写入，为免他人替换其中的文件，设置和收藏保存在 %1 中。")
+                         .arg(QString::fromStdString(state.directories.save)));
     }
 
     if (state.startupPassword.empty()) {

@@ -8,7 +8,11 @@ std::string DataDirectories::ReadPath(const std::string& name) const {
             return own;
         }
     }
-    return program + kPathSeparator + name;
+    std::string programs = program + kPathSeparator + name;
+    if (!LinksAreTrusted(programs) && !save.empty()) {
+        return save + kPathSeparator + name;
+    }
+    return programs;
 }
 
 std::string DataDirectories::SavePath(const std::string& name) const {
@@ -18,6 +22,12 @@ std::string DataDirectories::SavePath(const std::string& name) const {
 std::string DataDirectories::EditablePath(const std::string& name) const {
     const std::string readPath = ReadPath(name);
     const std::string savePath = SavePath(name);
+    if (!LinksAreTrusted(readPath)) {
+        // Changed in place through another user's link, a file of their choosing would be ours to write: the
+        // user's own directory keeps the file instead.
+        const std::string own = UserDataDirectory();
+        return own.empty() ? std::string() : own + kPathSeparator + name;
+    }
     if (savePath.empty() || readPath == savePath) {
         return readPath;
     }

@@ -26,8 +26,11 @@ struct DataDirectories {
     // (under /usr), else the per-user data
     // directory; empty when neither can be used, and then nothing is stored.
     std::string save = ".";
+    // The program directory is one everybody may write into, which is why nothing is saved there.
+    bool programOpenToAll = false;
 
-    // The save directory's copy of `name` when there is one, else the program directory's.
+    // The save directory's copy of `name` when there is one, else the program directory's. A link there that
+    // another user made is not taken: it names a file of their choosing.
     [[nodiscard]] std::string ReadPath(const std::string& name) const;
     // Where `name` is written; empty when nothing may be stored.
     [[nodiscard]] std::string SavePath(const std::string& name) const;

@@ -45,7 +45,8 @@ Bytes LoadSettings(const std::string& fileName) {
 
 LoadedSettings LoadSettings(const DataDirectories& directories) {
     const std::string readPath = directories.ReadPath(kSettingsFileName);
-    FileRead file = ReadFile(readPath);
+    // A link another user planted is read as nothing and never written through: what it names is theirs to pick.
+    FileRead file = LinksAreTrusted(readPath) ? ReadFile(readPath) : FileRead{ReadOutcome::Unreadable, {}};
     LoadedSettings loaded{Rc4Crypt(file.bytes, kSettingsKey), directories.SavePath(kSettingsFileName),
                           SettingsSaveBlock::None};
     if (loaded.savePath.empty()) {

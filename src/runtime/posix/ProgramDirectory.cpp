@@ -102,10 +102,16 @@ std::string PrivateSessionDirectory() {
 DataDirectories LocateDataDirectories(const std::string& programDirectory) {
     // An installed program's directory belongs to the system even when root could write there.
     const bool installed = programDirectory.starts_with("/usr/") || programDirectory == "/bin";
-    if (!installed && ::faccessat(AT_FDCWD, programDirectory.c_str(), W_OK | X_OK, AT_EACCESS) == 0) {
+    // Anybody may put files into a world-writable directory, links to files of ours among them, so it keeps
+    // nothing of ours; one shared with a group is for sharing the list, and whoever may write it is trusted.
+    struct stat info {};
+    const bool everybodys = ::stat(programDirectory.c_str(), &info) == 0 && (info.st_mode & S_IWOTH) != 0;
+    if (!installed && !everybodys && ::faccessat(AT_FDCWD, programDirectory.c_str(), W_OK | X_OK, AT_EACCESS) == 0) {
         return {programDirectory, programDirectory};
     }
-    return {programDirectory, UserDataDirectory()};
+    DataDirectories directories{programDirectory, UserDataDirectory()};
+    directories.programOpenToAll = everybodys;
+    return directories;
 }
 
 Outcome EnterDataDirectory(const DataDirectories& directories) {
