@@ -1,0 +1,137 @@
+// Two windows over one ms.ini, as two instances of the program or two colleagues on a shared folder have them.
+#include "app/SettingsSync.h"
+
+#include "runtime/MsgBox.h"
+#include "runtime/WatchedFile.h"
+#include "servers/ServerPage.h"
+#include "settings/Rc4Crypt.h"
+#include "settings/SettingsFile.h"
+#include "support/ModalDialogs.h"
+#include "support/TempDir.h"
+
+#include <QRadioButton>
+#include <QTest>
+#include <QTreeWidget>
+#include <filesystem>
+#include <gtest/gtest.h>
+
+namespace {
+
+using namespace Qt::StringLiterals;
+
+ServerEntry Entry(const std::string& host, const std::string& note = "") {
+    return {host, "3389", "admin", "pw", note, ServerStatus::Unknown};
+}
+
+// One window: its list, its password and its page, saving through its own sync.
+struct Window {
+    Window(const std::string& path, std::chrono::milliseconds retry = SettingsSync::kRetryInterval)
+        : page(servers, LoadSettings(path), password, nullptr, {.startThread = [](auto, auto) { return false; }})
+        , sync(new SettingsSync(path, &page, retry)) {}
+
+    QTreeWidget* List() { return page.findChild<QTreeWidget*>(QStringLiteral("超级列表框1")); }
+    QStringList Hosts() {
+        QStringList hosts;
+        for (int row = 0; row < List()->topLevelItemCount(); ++row) {
+            hosts.append(List()->topLevelItem(row)->text(0));
+        }
+        return hosts;
+    }
+    void Change() { Q_EMIT page.SettingsChanged(); }
+
+    ServerList servers;
+    std::string password;
+    ServerPage page;
+    SettingsSync* sync;
+};
+
+class SettingsSyncTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        // Only the poll, as on a network share where no file notices come.
+        WatchedFile::SetNoticesEnabled(false);
+        ArmModalGuard();
+        WriteTestFile(
+            path_, Rc4Crypt(BytesFromText("10.0.0.1|3389|admin|pw|\r\n#Start:1\r\n#LoadinPass:<>\r\n"), kSettingsKey));
+    }
+    void TearDown() override {
+        DisarmModalGuard();
+        MsgBox::ClearAnswered();
+        WatchedFile::SetNoticesEnabled(true);
+    }
+    static bool Eventually(const std::function<bool()>& done) { return QTest::qWaitFor(done, 5000); }
+
+    TempDir dir_;
+    std::string path_ = dir_.File("ms.ini");
+};
+
+TEST_F(SettingsSyncTest, WhatOneWindowChangesTheOtherShowsWithoutAClickAndKeepsItsSelection) {
+    Window a(path_);
+    Window b(path_);
+    b.List()->setCurrentItem(b.List()->topLevelItem(0));
+
+    a.servers.Append(Entry("127.0.0.2"));
+    a.Change();
+    EXPECT_TRUE(Eventually([&] { return b.Hosts() == QStringList({u"10.0.0.1"_s, u"127.0.0.2"_s}); }));
+    EXPECT_EQ(b.List()->currentItem(), b.List()->topLevelItem(0));
+    // The other's option change arrives too, and is not taken for an edit of this window's own.
+    a.page.findChild<QRadioButton*>(QStringLiteral("单选框800600"))->setChecked(true);
+    EXPECT_TRUE(Eventually([&] { return !b.page.Options().fullScreen; }));
+
+    b.servers.Remove(1);
+    b.Change();
+    EXPECT_TRUE(Eventually([&] { return a.Hosts() == QStringList({u"127.0.0.2"_s}); }));
+    EXPECT_TRUE(MsgBox::Answered().empty());
+}
+
+TEST_F(SettingsSyncTest, OneEntryEditedDifferentlyInBothIsKeptTwiceAndSaidOnce) {
+    Window a(path_);
+    Window b(path_);
+    a.servers.Replace(1, Entry("10.0.0.1", "from a"));
+    b.servers.Replace(1, Entry("10.0.0.1", "from b"));
+    a.Change();
+    MsgBox::SetNextAnswer(MsgBox::Result::Ok);
+    // B saves before its poll could have shown it A's edit.
+    b.Change();
+    ASSERT_EQ(MsgBox::Answered().size(), 1u);
+    EXPECT_TRUE(MsgBox::Answered()[0].text.contains(QStringLiteral("10.0.0.1:3389")));
+    EXPECT_TRUE(MsgBox::Answered()[0].text.contains(QStringLiteral("两个版本都已保留")));
+    EXPECT_EQ(b.servers.Count(), 2u);
+    MsgBox::SetNextAnswer(MsgBox::Result::Ok);
+    EXPECT_TRUE(Eventually([&] { return a.servers.Count() == 2; }));
+    const SettingsContent saved = ContentOf(LoadSettings(path_));
+    ASSERT_EQ(saved.servers.size(), 2u);
+    EXPECT_NE(saved.servers[0].note, saved.servers[1].note);
+}
+
+TEST_F(SettingsSyncTest, AFailedSaveIsSaidOnceWithItsReasonAndAgainWhenASaveWorksAgain) {
+    TempDir shared;
+    const std::string folder = shared.File("share");
+    std::filesystem::create_directory(folder);
+    const std::string path = folder + "/ms.ini";
+    std::filesystem::copy_file(path_, path);
+    Window a(path, std::chrono::milliseconds(200));
+
+    // The shared folder goes away under the window.
+    std::filesystem::remove_all(folder);
+    a.servers.Append(Entry("127.0.0.3"));
+    MsgBox::SetNextAnswer(MsgBox::Result::Ok);
+    a.Change();
+    ASSERT_EQ(MsgBox::Answered().size(), 1u);
+    EXPECT_TRUE(MsgBox::Answered()[0].text.contains(QStringLiteral("无法保存设置文件 ms.ini")));
+    EXPECT_TRUE(MsgBox::Answered()[0].text.contains(QStringLiteral("No such file or directory")));
+    // Later changes and the retries fail without another word, and the window keeps every edit.
+    a.servers.Append(Entry("127.0.0.4"));
+    a.Change();
+    QTest::qWait(500);
+    EXPECT_EQ(MsgBox::Answered().size(), 1u);
+    EXPECT_EQ(a.servers.Count(), 3u);
+
+    MsgBox::SetNextAnswer(MsgBox::Result::Ok);
+    std::filesystem::create_directory(folder);
+    ASSERT_TRUE(Eventually([&] { return MsgBox::Answered().size() == 2; }));
+    EXPECT_TRUE(MsgBox::Answered()[1].text.contains(QStringLiteral("已重新保存")));
+    EXPECT_EQ(ContentOf(LoadSettings(path)).servers.size(), 3u);
+}
+
+} // namespace
