@@ -4,8 +4,12 @@
 #include "runtime/MsgBox.h"
 #include "runtime/ShellOpen.h"
 
+#include "runtime/WatchedFile.h"
+
 #include <QAbstractButton>
+#include <QApplication>
 #include <QLineEdit>
+#include <QTimer>
 #include <QTreeWidget>
 
 namespace {
@@ -57,6 +61,40 @@ void BookmarkList::Attach(QTreeWidget* list, QLineEdit* nameBox, QLineEdit* addr
 void BookmarkList::Load() {
     Refill(store_.Load());
     Q_EMIT Loaded();
+    if (watch_ == nullptr) {
+        watch_ = new WatchedFile(store_.Path(), {}, this);
+        connect(watch_, &WatchedFile::Changed, this, &BookmarkList::FollowFile);
+        waitForDialogs_ = new QTimer(this);
+        waitForDialogs_->setInterval(std::chrono::milliseconds(250));
+        connect(waitForDialogs_, &QTimer::timeout, this, &BookmarkList::FollowFile);
+    }
+}
+
+void BookmarkList::FollowFile() {
+    // A delete asks first and then works on the row it asked about: the rows stay as they are until it is done.
+    if (QApplication::activeModalWidget() != nullptr || QApplication::activePopupWidget() != nullptr) {
+        waitForDialogs_->start();
+        return;
+    }
+    waitForDialogs_->stop();
+    const QList<QTreeWidgetItem*> selected = list_->selectedItems();
+    const QByteArray name = selected.isEmpty() ? QByteArray() : selected.front()->data(0, kNameRole).toByteArray();
+    const QByteArray address =
+        selected.isEmpty() ? QByteArray() : selected.front()->data(0, kAddressRole).toByteArray();
+    Refill(store_.ReadAll());
+    for (int row = 0; !selected.isEmpty() && row < list_->topLevelItemCount(); ++row) {
+        const QTreeWidgetItem* item = list_->topLevelItem(row);
+        if (item->data(0, kNameRole).toByteArray() == name && item->data(0, kAddressRole).toByteArray() == address) {
+            list_->setCurrentItem(list_->topLevelItem(row));
+            break;
+        }
+    }
+}
+
+void BookmarkList::Wrote() {
+    if (watch_ != nullptr) {
+        watch_->Seen();
+    }
 }
 
 void BookmarkList::Add() {
@@ -71,6 +109,7 @@ void BookmarkList::Add() {
         Warn(QStringLiteral("收藏文件无法写入，未加入收藏。"));
         return;
     }
+    Wrote();
     // The row shows what was typed; a text too long for its field is seen cut only after the next start.
     list_->addTopLevelItem(MakeRow(nameBox_->text(), addressBox_->text(), *stored, *address));
 }
@@ -86,7 +125,9 @@ void BookmarkList::DeleteSelected() {
     }
     const QTreeWidgetItem* item = list_->topLevelItem(row);
     const Bookmark shown{FromBytes(item->data(0, kNameRole)), FromBytes(item->data(0, kAddressRole))};
-    switch (store_.Delete(row, shown)) {
+    const BookmarkStore::DeleteResult result = store_.Delete(row, shown);
+    Wrote();
+    switch (result) {
     case BookmarkStore::DeleteResult::Deleted:
         delete list_->takeTopLevelItem(row);
         break;

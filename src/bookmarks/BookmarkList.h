@@ -5,6 +5,8 @@
 #include <QObject>
 
 class QAbstractButton;
+class QTimer;
+class WatchedFile;
 class QLineEdit;
 class QTreeWidget;
 class QTreeWidgetItem;
@@ -19,7 +21,8 @@ public:
 
     // Takes the page's controls, which are made only once the window has been drawn; every other call needs them.
     void Attach(QTreeWidget* list, QLineEdit* nameBox, QLineEdit* addressBox, QAbstractButton* addButton);
-    // Fills the list from the file, writing the default file first when there is none.
+    // Fills the list from the file, writing the default file first when there is none; from then on the list
+    // follows the file as other windows change it.
     void Load();
     // Stores the two boxes' contents as a new bookmark and shows it as the last row.
     void Add();
@@ -35,9 +38,16 @@ Q_SIGNALS:
 private:
     int SelectedRow() const;
     void Refill(const std::vector<Bookmark>& bookmarks);
+    // Fills the list anew from what another window left in the file, keeping the selected bookmark selected;
+    // while a box or dialog is open, once it closes.
+    void FollowFile();
+    // This window's own change of the file is no news to it.
+    void Wrote();
 
     QTreeWidget* list_ = nullptr;
     QLineEdit* nameBox_ = nullptr;
     QLineEdit* addressBox_ = nullptr;
     BookmarkStore store_;
+    WatchedFile* watch_ = nullptr;
+    QTimer* waitForDialogs_ = nullptr;
 };

@@ -7,6 +7,7 @@
 #include "runtime/Gbk.h"
 #include "runtime/GbkQt.h"
 #include "runtime/MsgBox.h"
+#include "runtime/WatchedFile.h"
 #include "support/ModalDialogs.h"
 #include "support/TempDir.h"
 #include "ui/MainWindow.h"
@@ -348,6 +349,26 @@ TEST_F(BookmarkListTest, DeleteAfterAnotherInstanceChangedTheFileDeletesNothingA
     EXPECT_EQ(page.Shown(), left);
     ASSERT_EQ(MsgBox::Answered().size(), 2u);
     EXPECT_EQ(MsgBox::Answered()[1].text, QStringLiteral("收藏文件已被其他程序修改，未删除任何数据，列表已重新载入。"));
+}
+
+TEST_F(BookmarkListTest, AnotherWindowsAddsAndDeletesAppearWithoutAClick) {
+    // Only the two-second look at the file, as on a share that sends no notices.
+    WatchedFile::SetNoticesEnabled(false);
+    PutBookmarks(2);
+    Page first;
+    Page second;
+    second.Select(1);
+    first.Add(QStringLiteral("新的"), QStringLiteral("http://127.0.0.1/"));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return second.Shown().size() == 3; }, 5000));
+    EXPECT_EQ(second.Shown().back().first, QStringLiteral("新的"));
+    EXPECT_EQ(second.List()->currentItem()->text(0), QStringLiteral("n1"));
+
+    first.Select(0);
+    MsgBox::SetNextAnswer(MsgBox::Result::Ok);
+    first.RightClick(first.RowCentre(0));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return second.Shown().size() == 2; }, 5000));
+    EXPECT_EQ(second.Shown().front().first, QStringLiteral("n1"));
+    WatchedFile::SetNoticesEnabled(true);
 }
 
 // Puts a stand-in xdg-open first on PATH that writes its argument count and arguments to `opened`.
