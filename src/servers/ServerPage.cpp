@@ -24,6 +24,7 @@
 #include <deque>
 #include <functional>
 #include <mutex>
+#include <unordered_set>
 #include <utility>
 
 namespace {
@@ -211,7 +212,7 @@ void ServerPage::ShowContent(const SettingsContent& content) {
     SetOptions(content.options);
     showingContent_ = false;
     startupPassword_ = content.startupPassword;
-    RefillView();
+    UpdateView();
     if (const auto row = rowsById_.find(selectedId); row != rowsById_.end()) {
         ui_->超级列表框1->setCurrentItem(row->second);
     } else if (selectedId != 0) {
@@ -270,6 +271,17 @@ bool ServerPage::eventFilter(QObject* watched, QEvent* event) {
     return QWidget::eventFilter(watched, event);
 }
 
+QTreeWidgetItem* ServerPage::MakeRow(const ServerList::Row& row) {
+    const ServerEntry& entry = row.entry;
+    auto* item = new QTreeWidgetItem(QStringList{RowText(entry.host), RowText(entry.port), RowText(entry.account)});
+    item->setData(0, kEntryIdRole, static_cast<qulonglong>(row.id));
+    item->setTextAlignment(2, Qt::AlignCenter);
+    item->setTextAlignment(kStatusColumn, Qt::AlignCenter);
+    SetRowStatus(item, entry.status);
+    rowsById_.emplace(row.id, item);
+    return item;
+}
+
 void ServerPage::RefillView() {
     QTreeWidget* list = ui_->超级列表框1;
     // Rows still waiting for the first paint belong to the list being replaced.
@@ -280,16 +292,7 @@ void ServerPage::RefillView() {
         QList<QTreeWidgetItem*> items;
         items.reserve(static_cast<qsizetype>(rows.size() - from));
         for (std::size_t index = from; index < rows.size(); ++index) {
-            const ServerEntry& entry = rows[index].entry;
-            auto* item =
-                new QTreeWidgetItem(QStringList{RowText(entry.host), RowText(entry.port), RowText(entry.account)});
-            item->setData(0, kEntryNumberRole, static_cast<qulonglong>(index + 1));
-            item->setData(0, kEntryIdRole, static_cast<qulonglong>(rows[index].id));
-            item->setTextAlignment(2, Qt::AlignCenter);
-            item->setTextAlignment(kStatusColumn, Qt::AlignCenter);
-            SetRowStatus(item, entry.status);
-            rowsById_.emplace(rows[index].id, item);
-            items.push_back(item);
+            items.push_back(MakeRow(rows[index]));
         }
         list->addTopLevelItems(items);
         Q_EMIT StatusesChanged();
@@ -302,6 +305,48 @@ void ServerPage::RefillView() {
     std::vector<ServerList::Row> first(rows.begin(), rows.begin() + kFirstScreenRows);
     addRows(first, 0);
     new RowsAfterFirstPaint(list, [addRows, rows = std::move(rows)] { addRows(rows, kFirstScreenRows); });
+}
+
+void ServerPage::UpdateView() {
+    QTreeWidget* list = ui_->超级列表框1;
+    const std::vector<ServerList::Row> rows = servers_.Rows();
+    std::unordered_set<ServerList::Id> kept;
+    kept.reserve(rows.size());
+    for (const ServerList::Row& row : rows) {
+        kept.insert(row.id);
+    }
+    const std::size_t gone = rowsById_.size() - std::count_if(rowsById_.begin(), rowsById_.end(), [&](const auto& row) {
+                                 return kept.contains(row.first);
+                             });
+    // Rows are taken out and put in one at a time, which only pays for a few; a list that was not yet drawn
+    // whole is drawn anew as well.
+    constexpr std::size_t kFewChanges = 200;
+    const bool pending =
+        list->viewport()->findChild<QObject*>(RowsAfterFirstPaint::kName, Qt::FindDirectChildrenOnly) != nullptr;
+    if (pending || gone > kFewChanges || (rows.size() + gone) - rowsById_.size() > kFewChanges) {
+        RefillView();
+        return;
+    }
+    for (auto row = rowsById_.begin(); row != rowsById_.end();) {
+        if (kept.contains(row->first)) {
+            ++row;
+            continue;
+        }
+        delete row->second;
+        row = rowsById_.erase(row);
+    }
+    for (std::size_t index = 0; index < rows.size(); ++index) {
+        const int at = static_cast<int>(index);
+        const auto shown = rowsById_.find(rows[index].id);
+        if (shown == rowsById_.end()) {
+            list->insertTopLevelItem(at, MakeRow(rows[index]));
+        } else if (list->topLevelItem(at) != shown->second) {
+            // The file put known entries in another order, which rows moved one by one would not show well.
+            RefillView();
+            return;
+        }
+    }
+    Q_EMIT StatusesChanged();
 }
 
 void ServerPage::SetRowStatus(QTreeWidgetItem* row, ServerStatus status) {
@@ -404,7 +449,10 @@ ServerList::Id ServerPage::LastRowId() const {
 
 std::size_t ServerPage::SelectedNumber() const {
     const QList<QTreeWidgetItem*> selected = ui_->超级列表框1->selectedItems();
-    return selected.isEmpty() ? 0 : selected.front()->data(0, kEntryNumberRole).toULongLong();
+    if (selected.isEmpty()) {
+        return 0;
+    }
+    return servers_.NumberOf(selected.front()->data(0, kEntryIdRole).toULongLong()).value_or(0);
 }
 
 void ServerPage::OnSelectionChanged() {

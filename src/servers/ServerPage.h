@@ -29,8 +29,7 @@ class ServerPage : public QWidget {
     Q_OBJECT
 
 public:
-    // Item data of a row: the entry number it shows (from 1), the entry's identity and its state picture.
-    static constexpr int kEntryNumberRole = Qt::UserRole;
+    // Item data of a row: the entry's identity and its state picture.
     static constexpr int kEntryIdRole = Qt::UserRole + 1;
     static constexpr int kStatePictureRole = Qt::UserRole + 2;
 
@@ -76,6 +75,9 @@ private:
     // How much the settings text may still grow; ms.ini past its read limit would come back empty.
     std::size_t SettingsRoom() const;
     void RefillView();
+    // Brings the rows in line with the list, changing only the rows of entries that came or went.
+    void UpdateView();
+    QTreeWidgetItem* MakeRow(const ServerList::Row& row);
     // The entry number of the selected row; 0 when no row is selected.
     std::size_t SelectedNumber() const;
     void ShowStatus(ServerList::Id id, ServerStatus status);

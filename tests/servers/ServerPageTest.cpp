@@ -116,7 +116,7 @@ protected:
         for (int r = 0; r < List()->topLevelItemCount(); ++r) {
             const QTreeWidgetItem* item = List()->topLevelItem(r);
             rows.push_back({item->text(0), item->text(1), item->text(2), item->text(3),
-                            item->data(0, ServerPage::kEntryNumberRole).toULongLong(),
+                            servers_.NumberOf(item->data(0, ServerPage::kEntryIdRole).toULongLong()).value_or(0),
                             item->data(0, ServerPage::kStatePictureRole).toInt()});
         }
         return rows;
