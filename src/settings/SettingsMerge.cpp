@@ -22,22 +22,30 @@ std::string KeyOf(const ServerEntry& entry) {
     return key.append(entry.note);
 }
 
-using Counts = std::unordered_map<std::string, long>;
+// What the three sides hold of one line, and where the merge has put it.
+struct LineInfo {
+    long base = 0;
+    long mine = 0;
+    long theirs = 0;
+    // Copies the merge may still place.
+    long quota = 0;
+    // Copies of `mine` walked so far, to pair each with the placed copy of the same rank.
+    long mineSeen = 0;
+    // Where the placed copies stand; almost every line has one.
+    std::size_t firstPlace = 0;
+    std::vector<std::size_t> laterPlaces;
+    long placed = 0;
+};
 
-Counts CountsOf(const std::vector<ServerEntry>& servers, std::vector<std::string>& keys) {
-    Counts counts;
-    counts.reserve(servers.size());
+using Lines = std::unordered_map<std::string_view, LineInfo>;
+
+std::vector<std::string> KeysOf(const std::vector<ServerEntry>& servers) {
+    std::vector<std::string> keys;
     keys.reserve(servers.size());
     for (const ServerEntry& entry : servers) {
         keys.push_back(KeyOf(entry));
-        ++counts[keys.back()];
     }
-    return counts;
-}
-
-long CountIn(const Counts& counts, const std::string& key) {
-    const auto found = counts.find(key);
-    return found == counts.end() ? 0 : found->second;
+    return keys;
 }
 
 // How many copies of a line the merge keeps: the same change on both sides counts once, different changes add up.
@@ -53,8 +61,9 @@ long MergedCount(long base, long mine, long theirs) {
 
 // The entries of `side` that stand where an entry of `base` no longer does, walking both in step: the base
 // entry's index and the line that replaced it. A side's own additions at the end are no edits.
-std::unordered_map<std::size_t, std::size_t> EditsOf(const std::vector<std::string>& base, const Counts& baseCounts,
-                                                     const std::vector<std::string>& side, const Counts& sideCounts) {
+std::unordered_map<std::size_t, std::size_t> EditsOf(const std::vector<std::string>& base,
+                                                     const std::vector<std::string>& side, const Lines& lines,
+                                                     long LineInfo::*sideCount) {
     std::unordered_map<std::size_t, std::size_t> edits;
     std::size_t b = 0;
     std::size_t s = 0;
@@ -64,8 +73,10 @@ std::unordered_map<std::size_t, std::size_t> EditsOf(const std::vector<std::stri
             ++s;
             continue;
         }
-        const bool baseGone = CountIn(sideCounts, base[b]) < CountIn(baseCounts, base[b]);
-        const bool sideNew = CountIn(baseCounts, side[s]) < CountIn(sideCounts, side[s]);
+        const LineInfo& atBase = lines.at(base[b]);
+        const LineInfo& atSide = lines.at(side[s]);
+        const bool baseGone = atBase.*sideCount < atBase.base;
+        const bool sideNew = atSide.base < atSide.*sideCount;
         if (baseGone && sideNew) {
             edits.emplace(b++, s++);
         } else if (baseGone) {
@@ -102,69 +113,69 @@ bool LooksLikeSettings(const Bytes& settingsBytes) {
 }
 
 MergedSettings MergeSettings(const SettingsContent& base, const SettingsContent& mine, const SettingsContent& theirs) {
-    std::vector<std::string> baseKeys;
-    std::vector<std::string> mineKeys;
-    std::vector<std::string> theirKeys;
-    const Counts baseCounts = CountsOf(base.servers, baseKeys);
-    const Counts mineCounts = CountsOf(mine.servers, mineKeys);
-    const Counts theirCounts = CountsOf(theirs.servers, theirKeys);
-
-    // How many more copies of each line the merged list may still take.
-    Counts quota;
-    quota.reserve(mineCounts.size() + theirCounts.size());
-    for (const Counts* side : {&baseCounts, &mineCounts, &theirCounts}) {
-        for (const auto& [key, count] : *side) {
-            if (!quota.contains(key)) {
-                quota.emplace(
-                    key, MergedCount(CountIn(baseCounts, key), CountIn(mineCounts, key), CountIn(theirCounts, key)));
-            }
-        }
+    const std::vector<std::string> baseKeys = KeysOf(base.servers);
+    const std::vector<std::string> mineKeys = KeysOf(mine.servers);
+    const std::vector<std::string> theirKeys = KeysOf(theirs.servers);
+    Lines lines;
+    lines.reserve(baseKeys.size() + mineKeys.size() / 8 + theirKeys.size() / 8 + 16);
+    for (const std::string& key : baseKeys) {
+        ++lines[key].base;
+    }
+    for (const std::string& key : mineKeys) {
+        ++lines[key].mine;
+    }
+    for (const std::string& key : theirKeys) {
+        ++lines[key].theirs;
+    }
+    for (auto& [key, line] : lines) {
+        line.quota = MergedCount(line.base, line.mine, line.theirs);
     }
 
-    MergedSettings merged;
+    // Theirs first, in their order: when this side changed nothing, the merge is exactly the file.
     std::vector<const ServerEntry*> order;
     order.reserve(theirs.servers.size());
-    // Where each line stands in `order`, one position per copy.
-    std::unordered_map<std::string, std::vector<std::size_t>> positions;
-    // Theirs first, in their order: when this side changed nothing, the merge is exactly the file.
     for (std::size_t index = 0; index < theirs.servers.size(); ++index) {
-        if (long& left = quota[theirKeys[index]]; left > 0) {
-            --left;
-            positions[theirKeys[index]].push_back(order.size());
+        LineInfo& line = lines[theirKeys[index]];
+        if (line.quota > 0) {
+            --line.quota;
+            (line.placed++ == 0 ? line.firstPlace : line.laterPlaces.emplace_back()) = order.size();
             order.push_back(&theirs.servers[index]);
         }
     }
-    // Then what only this side holds, each after the entry that comes before it here.
-    std::vector<std::vector<const ServerEntry*>> after(order.size() + 1);
-    std::size_t anchor = 0; // 0: before everything; n: after order[n - 1]
-    Counts seen;
+    // Then what only this side holds, each after the entry that comes before it here: (after how many of
+    // `order`, which entry), kept in this side's order.
+    std::vector<std::pair<std::size_t, const ServerEntry*>> inserted;
+    std::size_t anchor = 0;
     for (std::size_t index = 0; index < mine.servers.size(); ++index) {
-        const std::string& key = mineKeys[index];
-        const long occurrence = seen[key]++;
-        const auto found = positions.find(key);
-        if (found != positions.end() && occurrence < static_cast<long>(found->second.size())) {
-            anchor = found->second[static_cast<std::size_t>(occurrence)] + 1;
-        } else if (long& left = quota[key]; left > 0) {
-            --left;
-            after[anchor].push_back(&mine.servers[index]);
+        LineInfo& line = lines[mineKeys[index]];
+        const long rank = line.mineSeen++;
+        if (rank < line.placed) {
+            anchor = (rank == 0 ? line.firstPlace : line.laterPlaces[static_cast<std::size_t>(rank - 1)]) + 1;
+        } else if (line.quota > 0) {
+            --line.quota;
+            inserted.emplace_back(anchor, &mine.servers[index]);
         }
     }
-    merged.content.servers.reserve(order.size() + mine.servers.size());
+    std::stable_sort(inserted.begin(), inserted.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    MergedSettings merged;
+    std::vector<ServerEntry>& servers = merged.content.servers;
+    servers.reserve(order.size() + inserted.size());
+    auto next = inserted.begin();
     for (std::size_t at = 0; at <= order.size(); ++at) {
-        for (const ServerEntry* entry : after[at]) {
-            merged.content.servers.push_back(*entry);
+        for (; next != inserted.end() && next->first == at; ++next) {
+            servers.push_back(*next->second);
         }
         if (at < order.size()) {
-            merged.content.servers.push_back(*order[at]);
+            servers.push_back(*order[at]);
         }
     }
-    for (ServerEntry& entry : merged.content.servers) {
+    for (ServerEntry& entry : servers) {
         entry.status = ServerStatus::Unknown;
     }
 
     // Entries both sides edited away from the same original, differently: both versions are in the list.
-    const auto mineEdits = EditsOf(baseKeys, baseCounts, mineKeys, mineCounts);
-    const auto theirEdits = EditsOf(baseKeys, baseCounts, theirKeys, theirCounts);
+    const auto mineEdits = EditsOf(baseKeys, mineKeys, lines, &LineInfo::mine);
+    const auto theirEdits = EditsOf(baseKeys, theirKeys, lines, &LineInfo::theirs);
     for (const auto& [original, mineAt] : mineEdits) {
         const auto theirAt = theirEdits.find(original);
         if (theirAt != theirEdits.end() && mineKeys[mineAt] != theirKeys[theirAt->second]) {
