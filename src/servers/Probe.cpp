@@ -1,12 +1,10 @@
 #include "servers/Probe.h"
 
-#include "runtime/DetachedThread.h"
 #include "runtime/TcpConnect.h"
 
 #include <algorithm>
 #include <climits>
 #include <cstdint>
-#include <memory>
 
 namespace {
 
@@ -60,6 +58,25 @@ std::int64_t ToInteger(std::string_view text) {
     return std::clamp<std::int64_t>(value, INT_MIN, INT_MAX);
 }
 
+// Writes the time from its making to its end into `*elapsed`, when that is given.
+class ConnectTimer {
+public:
+    explicit ConnectTimer(std::chrono::microseconds* elapsed)
+        : elapsed_(elapsed) {}
+    ~ConnectTimer() {
+        if (elapsed_ != nullptr) {
+            *elapsed_ = std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start_);
+        }
+    }
+    ConnectTimer(const ConnectTimer&) = delete;
+    ConnectTimer& operator=(const ConnectTimer&) = delete;
+
+private:
+    using Clock = std::chrono::steady_clock;
+    std::chrono::microseconds* elapsed_;
+    Clock::time_point start_ = Clock::now();
+};
+
 } // namespace
 
 std::uint16_t ProbePort(std::string_view port) {
@@ -67,41 +84,13 @@ std::uint16_t ProbePort(std::string_view port) {
     return static_cast<std::uint16_t>(value <= 0 ? 1 : value & 0xFFFF);
 }
 
-ServerStatus ProbeEntry(const std::string& host, std::string_view port, std::chrono::milliseconds bound) {
+ServerStatus ProbeEntry(const std::string& host, std::string_view port, std::chrono::milliseconds bound,
+                        std::chrono::microseconds* connectTime) {
     const std::optional<std::uint32_t> address = Tcp::ResolveIpv4(host);
     if (!address) {
         return ServerStatus::Offline;
     }
+    // Stops once the attempt below has its answer.
+    const ConnectTimer timer(connectTime);
     return Tcp::ConnectAccepted(*address, ProbePort(port), bound) ? ServerStatus::Online : ServerStatus::Offline;
-}
-
-void StartProbePass(const ServerList& list, const ProbeSettings& settings, ProbeResultHandler onResult) {
-    std::vector<ServerList::Row> rows = list.Rows();
-    if (rows.empty()) {
-        return;
-    }
-    Tcp::RaiseOpenFileLimit();
-    // Every worker shares one handler instead of copying it, however many entries there are.
-    auto handler = std::make_shared<const ProbeResultHandler>(std::move(onResult));
-    auto starter = [rows = std::move(rows), writer = list.Writer(), handler, settings] {
-        for (const ServerList::Row& row : rows) {
-            auto body = [writer, handler, id = row.id, host = row.entry.host, port = row.entry.port,
-                         bound = settings.bound] {
-                const ServerStatus status = ProbeEntry(host, port, bound);
-                if (writer.Set(id, status) && *handler) {
-                    (*handler)(id, status);
-                }
-            };
-            if (settings.startThread) {
-                settings.startThread(std::move(body), settings.stackSize);
-            } else {
-                StartDetachedThread(std::move(body), settings.stackSize);
-            }
-        }
-    };
-    // Without a starter thread the workers are started here after all.
-    auto shared = std::make_shared<decltype(starter)>(std::move(starter));
-    if (!StartDetachedThread([shared] { (*shared)(); }, settings.stackSize)) {
-        (*shared)();
-    }
 }

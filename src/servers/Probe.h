@@ -1,6 +1,6 @@
 #pragma once
 
-#include "servers/ServerList.h"
+#include "servers/ServerEntry.h"
 
 #include <chrono>
 #include <cstddef>
@@ -9,8 +9,8 @@
 #include <string>
 #include <string_view>
 
-// The reachability probe behind the server list's status column: one worker thread per entry tries a TCP
-// connection to the entry's host and port and records "online" or "offline".
+// The reachability probe behind the server list's status column: one attempt at a TCP connection to an entry's
+// host and port. The watch (ServerWatch.h) runs one worker thread per entry and pass to make it.
 
 // A worker only resolves a name and waits on one socket, so a small stack keeps thousands of them cheap.
 inline constexpr std::size_t kProbeStackSize = std::size_t{256} << 10;
@@ -23,19 +23,12 @@ struct ProbeSettings {
     std::function<bool(std::function<void()> body, std::size_t stackSize)> startThread;
 };
 
-// Told on a worker thread once a result has been written to the list; never told for an entry that is gone.
-using ProbeResultHandler = std::function<void(ServerList::Id id, ServerStatus status)>;
-
 // The port a port text names: full-width characters count as their ASCII forms, then leading blanks, a sign
 // and digits as a C string-to-integer conversion reads them; 0 or less gives 1, and only the low 16 bits count.
 std::uint16_t ProbePort(std::string_view port);
 
 // Online when `host` accepts a TCP connection on the port `port` names within `bound`, else offline. An empty
-// host fails at once, without any traffic.
-ServerStatus ProbeEntry(const std::string& host, std::string_view port, std::chrono::milliseconds bound);
-
-// Starts one worker for every entry of `list` and returns at once: the entries are read here, and the workers
-// are started from a thread of their own, so the caller never waits for a thousand thread starts. Each worker
-// writes its entry's status by identity and then tells `onResult`; an entry whose worker could not start keeps
-// its status.
-void StartProbePass(const ServerList& list, const ProbeSettings& settings, ProbeResultHandler onResult);
+// host fails at once, without any traffic. When a connection was attempted, `connectTime` (if given) is set to
+// the time from the start of the attempt to its answer; the name lookup does not count.
+ServerStatus ProbeEntry(const std::string& host, std::string_view port, std::chrono::milliseconds bound,
+                        std::chrono::microseconds* connectTime = nullptr);

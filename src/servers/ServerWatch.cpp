@@ -8,8 +8,6 @@
 
 namespace {
 
-using SteadyClock = std::chrono::steady_clock;
-
 // Workers are started a few at a time. A thousand threads started at once crowd the window's own thread off the
 // processors and hold hundreds of stacks; sixteen to a millisecond, a probe that is answered or refused at once
 // ends before the next few start, and only hosts slow to answer keep a thread. A pass over a thousand entries
@@ -17,17 +15,11 @@ using SteadyClock = std::chrono::steady_clock;
 constexpr std::size_t kStartBurst = 16;
 constexpr std::chrono::milliseconds kStartPause{1};
 
-// The probe of one entry, timed: the same attempt as the first pass makes.
-WatchReport ProbeTimed(ServerList::Id id, std::string host, std::string port, std::chrono::milliseconds bound,
-                       const ServerList::StatusWriter& writer) {
+// The probe of one entry, written to the list by identity unless the entry has changed meanwhile.
+WatchReport ProbeAndWrite(ServerList::Id id, std::string host, std::string port, std::chrono::milliseconds bound,
+                          const ServerList::StatusWriter& writer) {
     WatchReport report{.id = id, .host = std::move(host), .port = std::move(port), .probed = true};
-    bool accepted = false;
-    if (const std::optional<std::uint32_t> address = Tcp::ResolveIpv4(report.host)) {
-        const SteadyClock::time_point start = SteadyClock::now();
-        accepted = Tcp::ConnectAccepted(*address, ProbePort(report.port), bound);
-        report.connectTime = std::chrono::duration_cast<std::chrono::microseconds>(SteadyClock::now() - start);
-    }
-    report.status = accepted ? ServerStatus::Online : ServerStatus::Offline;
+    report.status = ProbeEntry(report.host, report.port, bound, &report.connectTime);
     report.at = std::chrono::system_clock::now();
     report.written = writer.SetIfAt(report.id, report.host, report.port, report.status);
     return report;
@@ -55,37 +47,36 @@ std::vector<ServerList::Id> ServerWatch::ProbeAll() {
         return !item.second.inFlight && !std::binary_search(live.begin(), live.end(), item.first);
     });
     std::vector<Target> targets;
-    std::vector<ServerList::Id> started;
+    targets.reserve(rows.size());
     for (const ServerList::Row& row : rows) {
-        Watched& watched = watched_[row.id];
-        if (watched.inFlight) {
-            continue;
-        }
-        watched.inFlight = true;
         targets.push_back({row.id, row.entry.host, row.entry.port});
-        started.push_back(row.id);
     }
-    Launch(std::move(targets));
-    return started;
+    return StartIdle(std::move(targets));
 }
 
 std::vector<ServerList::Id> ServerWatch::Probe(const std::vector<ServerList::Id>& ids) {
     std::vector<Target> targets;
-    std::vector<ServerList::Id> started;
     for (const ServerList::Id id : ids) {
-        const std::optional<ServerEntry> entry = list_.EntryById(id);
-        if (!entry) {
-            continue;
+        if (const std::optional<ServerEntry> entry = list_.EntryById(id)) {
+            targets.push_back({id, entry->host, entry->port});
         }
-        Watched& watched = watched_[id];
+    }
+    return StartIdle(std::move(targets));
+}
+
+std::vector<ServerList::Id> ServerWatch::StartIdle(std::vector<Target> targets) {
+    std::vector<Target> idle;
+    std::vector<ServerList::Id> started;
+    for (Target& target : targets) {
+        Watched& watched = watched_[target.id];
         if (watched.inFlight) {
             continue;
         }
         watched.inFlight = true;
-        targets.push_back({id, entry->host, entry->port});
-        started.push_back(id);
+        started.push_back(target.id);
+        idle.push_back(std::move(target));
     }
-    Launch(std::move(targets));
+    Launch(std::move(idle));
     return started;
 }
 
@@ -101,7 +92,7 @@ void ServerWatch::Launch(std::vector<Target> targets) {
                 std::this_thread::sleep_for(kStartPause);
             }
             auto body = [writer, deliver, target, bound = settings.bound] {
-                (*deliver)(ProbeTimed(target.id, target.host, target.port, bound, writer));
+                (*deliver)(ProbeAndWrite(target.id, target.host, target.port, bound, writer));
             };
             const bool started = settings.startThread ? settings.startThread(std::move(body), settings.stackSize)
                                                       : StartDetachedThread(std::move(body), settings.stackSize);

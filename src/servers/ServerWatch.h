@@ -13,8 +13,8 @@
 #include <vector>
 
 // Keeps the status column true while the program runs: every entry is probed again after each interval, on
-// request, and when it is added or edited. One worker per entry and pass, as the first pass has, and never a
-// second one for an entry whose probe is still running, so a host that never answers holds one thread at most.
+// request, and when it is added or edited. One worker per entry and pass, and never a second one for an entry
+// whose probe is still running, so a host that never answers holds one thread at most.
 
 // How often every entry is probed again.
 inline constexpr std::chrono::milliseconds kWatchInterval{60000};
@@ -102,6 +102,8 @@ private:
         std::string port;
     };
 
+    // Marks the targets whose entry has no probe out as probed, starts their workers, and gives their ids.
+    std::vector<ServerList::Id> StartIdle(std::vector<Target> targets);
     void Launch(std::vector<Target> targets);
 
     ServerList& list_;

@@ -1,63 +1,23 @@
 #include "servers/Probe.h"
 #include "LoopbackPeers.h"
-#include "runtime/DetachedThread.h"
 #include "runtime/Gbk.h"
 #include "runtime/TcpConnect.h"
 
 #include <arpa/inet.h>
-#include <atomic>
-
 #include <chrono>
-#include <condition_variable>
 #include <csignal>
 #include <cstddef>
 #include <gtest/gtest.h>
 #include <linux/filter.h>
 #include <linux/seccomp.h>
-#include <map>
-#include <mutex>
 #include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/syscall.h>
-#include <thread>
 #include <unistd.h>
 
 namespace {
 
 using namespace std::chrono_literals;
-using Clock = std::chrono::steady_clock;
-
-// Collects the results the workers report, for a test to wait on.
-class Results {
-public:
-    ProbeResultHandler Handler() {
-        return [this](ServerList::Id id, ServerStatus status) {
-            std::lock_guard lock(mutex_);
-            results_[id] = status;
-            changed_.notify_all();
-        };
-    }
-
-    // Waits until `count` results are in; false when they did not come within `patience`.
-    bool WaitFor(std::size_t count, std::chrono::milliseconds patience = 10s) {
-        std::unique_lock lock(mutex_);
-        return changed_.wait_for(lock, patience, [&] { return results_.size() >= count; });
-    }
-
-    std::map<ServerList::Id, ServerStatus> Snapshot() {
-        std::lock_guard lock(mutex_);
-        return results_;
-    }
-
-private:
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    std::map<ServerList::Id, ServerStatus> results_;
-};
-
-ServerEntry At(const std::string& host, const std::string& port) {
-    return {host, port, "Administrator", "", "", ServerStatus::Unknown};
-}
 
 TEST(ProbeTest, PortTextsConvertAsTheStringToIntegerRuleReadsThem) {
     const std::vector<std::pair<std::string, std::uint16_t>> cases{
@@ -98,6 +58,15 @@ TEST(ProbeTest, AListenerIsOnlineAndAClosedPortOffline) {
     EXPECT_EQ(ProbeEntry("127.0.0.1", listener.PortText(), 5s), ServerStatus::Online);
     EXPECT_EQ(ProbeEntry("localhost", Gbk::FromUtf8(" ") + listener.PortText(), 5s), ServerStatus::Online);
     EXPECT_EQ(ProbeEntry("127.0.0.1", closed.PortText(), 5s), ServerStatus::Offline);
+}
+
+TEST(ProbeTest, TheConnectTimeCoversTheWholeAttemptAndOnlyAnAttempt) {
+    const SilentPort silent;
+    std::chrono::microseconds connectTime = -1us;
+    EXPECT_EQ(ProbeEntry("", silent.PortText(), 300ms, &connectTime), ServerStatus::Offline);
+    EXPECT_EQ(connectTime, -1us) << "a host that names no address was timed";
+    EXPECT_EQ(ProbeEntry("127.0.0.1", silent.PortText(), 300ms, &connectTime), ServerStatus::Offline);
+    EXPECT_GE(connectTime, 300ms) << "the time stopped before the attempt gave up";
 }
 
 TEST(ProbeTest, ANonNumericPortIsProbedOnPortOne) {
@@ -148,103 +117,6 @@ TEST(ProbeTest, AnEmptyHostFailsAtOnceWithoutOpeningASocket) {
             std::_Exit(0);
         },
         ::testing::KilledBySignal(SIGSYS), "");
-}
-
-TEST(ProbeTest, ASilentHostHoldsOnlyItsOwnRowUntilTheBound) {
-    const Listener listener;
-    const SilentPort silent;
-    const ClosedPort closed;
-    ServerList list;
-    const ServerList::Id up = list.Append(At("127.0.0.1", listener.PortText()));
-    const ServerList::Id quiet = list.Append(At("127.0.0.1", silent.PortText()));
-    const ServerList::Id down = list.Append(At("127.0.0.1", closed.PortText()));
-
-    Results results;
-    ProbeSettings settings;
-    settings.bound = 1500ms;
-    const Clock::time_point start = Clock::now();
-    StartProbePass(list, settings, results.Handler());
-
-    ASSERT_TRUE(results.WaitFor(2));
-    EXPECT_EQ(results.Snapshot(),
-              (std::map<ServerList::Id, ServerStatus>{{up, ServerStatus::Online}, {down, ServerStatus::Offline}}));
-    EXPECT_EQ(list.EntryAt(2)->status, ServerStatus::Unknown);
-    EXPECT_EQ(list.EntryAt(1)->status, ServerStatus::Online);
-
-    ASSERT_TRUE(results.WaitFor(3));
-    EXPECT_EQ(results.Snapshot().at(quiet), ServerStatus::Offline);
-    EXPECT_EQ(list.EntryAt(2)->status, ServerStatus::Offline);
-    EXPECT_GE(Clock::now() - start, 1500ms) << "the silent host was given up before its bound";
-}
-
-TEST(ProbeTest, AnEmptyListStartsNothingAndAWorkerThatCannotStartLeavesItsEntryUnknown) {
-    ServerList empty;
-    std::atomic<int> starts = 0;
-    ProbeSettings settings;
-    settings.startThread = [&](std::function<void()>, std::size_t) { return ++starts, false; };
-    StartProbePass(empty, settings, {});
-    EXPECT_EQ(starts, 0);
-
-    const ClosedPort closed;
-    ServerList list;
-    for (int i = 0; i < 3; ++i) {
-        list.Append(At("127.0.0.1", closed.PortText()));
-    }
-    settings.startThread = [&](std::function<void()> body, std::size_t stackSize) {
-        return ++starts != 2 && StartDetachedThread(std::move(body), stackSize);
-    };
-    Results results;
-    StartProbePass(list, settings, results.Handler());
-    ASSERT_TRUE(results.WaitFor(2));
-    EXPECT_EQ(starts, 3);
-    EXPECT_EQ(list.EntryAt(1)->status, ServerStatus::Offline);
-    EXPECT_EQ(list.EntryAt(2)->status, ServerStatus::Unknown);
-    EXPECT_EQ(list.EntryAt(3)->status, ServerStatus::Offline);
-}
-
-TEST(ProbeTest, TwoThousandEntriesAllGetAWorker) {
-    const Listener listener(4096);
-    const ClosedPort closed;
-    ServerList list;
-    for (int i = 0; i < 2000; ++i) {
-        list.Append(At("127.0.0.1", i % 2 ? listener.PortText() : closed.PortText()));
-    }
-    Results results;
-    StartProbePass(list, ProbeSettings{}, results.Handler());
-    ASSERT_TRUE(results.WaitFor(2000, 60s));
-    const std::vector<ServerEntry> entries = list.Entries();
-    for (std::size_t i = 0; i < entries.size(); ++i) {
-        EXPECT_EQ(entries[i].status, i % 2 ? ServerStatus::Online : ServerStatus::Offline) << i;
-    }
-}
-
-TEST(ProbeTest, WorkersStillWaitingWhenTheListGoesTouchNothingOfIt) {
-    const SilentPort silent;
-    auto list = std::make_unique<ServerList>();
-    list->Append(At("127.0.0.1", silent.PortText()));
-    auto told = std::make_shared<std::atomic<int>>(0);
-    ProbeSettings settings;
-    settings.bound = 300ms;
-    StartProbePass(*list, settings, [told](ServerList::Id, ServerStatus) { ++*told; });
-    list.reset();
-    // The worker gives up after its bound and finds the list gone (AddressSanitizer would catch a touch).
-    std::this_thread::sleep_for(800ms);
-    EXPECT_EQ(*told, 0);
-}
-
-TEST(ProbeTest, TheProcessEndsWithoutWaitingForASilentHost) {
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
-    const SilentPort silent;
-    const Clock::time_point start = Clock::now();
-    EXPECT_EXIT(
-        {
-            ServerList list;
-            list.Append(At("127.0.0.1", silent.PortText()));
-            StartProbePass(list, ProbeSettings{}, {});
-            std::exit(0);
-        },
-        ::testing::ExitedWithCode(0), "");
-    EXPECT_LT(Clock::now() - start, 10s) << "exit waited for the connect bound";
 }
 
 } // namespace

@@ -74,6 +74,10 @@ private:
     std::vector<std::function<void()>> bodies_;
 };
 
+ServerEntry At(const std::string& host, const std::string& port) {
+    return {host, port, "Administrator", "", "", ServerStatus::Unknown};
+}
+
 TEST(ServerWatchTest, NoticesGoOnlyToEntriesThatWereOnlineAndANewAddressStartsAfresh) {
     ServerList list;
     const ServerList::Id id = list.Append({"127.0.0.1", "5000", "a", "", "", ServerStatus::Unknown});
@@ -178,6 +182,119 @@ TEST(ServerWatchTest, AHostThatNeverAnswersHoldsOneWorkerHoweverOftenItIsAsked) 
     EXPECT_GE(results[up], 20) << "the silent host held up the other entry";
     EXPECT_EQ(list.EntryAt(1)->status, ServerStatus::Offline);
     EXPECT_EQ(list.EntryAt(2)->status, ServerStatus::Online);
+}
+
+TEST(ServerWatchTest, ASilentHostHoldsOnlyItsOwnRowUntilTheBound) {
+    const Listener listener;
+    const SilentPort silent;
+    const ClosedPort closed;
+    ServerList list;
+    const ServerList::Id up = list.Append(At("127.0.0.1", listener.PortText()));
+    const ServerList::Id quiet = list.Append(At("127.0.0.1", silent.PortText()));
+    const ServerList::Id down = list.Append(At("127.0.0.1", closed.PortText()));
+
+    Owner owner;
+    ProbeSettings settings;
+    settings.bound = 1500ms;
+    ServerWatch watch(list, settings, owner.Handler());
+    const Clock::time_point start = Clock::now();
+    ASSERT_EQ(watch.ProbeAll().size(), 3u);
+
+    std::map<ServerList::Id, ServerStatus> first;
+    for (int i = 0; i < 2; ++i) {
+        const std::optional<WatchReport> report = owner.Next(10s);
+        ASSERT_TRUE(report);
+        first[report->id] = report->status;
+    }
+    EXPECT_EQ(first,
+              (std::map<ServerList::Id, ServerStatus>{{up, ServerStatus::Online}, {down, ServerStatus::Offline}}));
+    EXPECT_EQ(list.EntryAt(2)->status, ServerStatus::Unknown);
+    EXPECT_EQ(list.EntryAt(1)->status, ServerStatus::Online);
+
+    const std::optional<WatchReport> last = owner.Next(10s);
+    ASSERT_TRUE(last);
+    EXPECT_EQ(last->id, quiet);
+    EXPECT_EQ(last->status, ServerStatus::Offline);
+    EXPECT_EQ(list.EntryAt(2)->status, ServerStatus::Offline);
+    EXPECT_GE(Clock::now() - start, 1500ms) << "the silent host was given up before its bound";
+}
+
+TEST(ServerWatchTest, AnEmptyListStartsNothingAndAWorkerThatCannotStartLeavesItsEntryFreeAndUnknown) {
+    std::atomic<int> starts = 0;
+    ProbeSettings settings;
+    settings.startThread = [&](std::function<void()> body, std::size_t stackSize) {
+        return ++starts != 2 && StartDetachedThread(std::move(body), stackSize);
+    };
+    ServerList list;
+    Owner owner;
+    ServerWatch watch(list, settings, owner.Handler());
+    EXPECT_TRUE(watch.ProbeAll().empty());
+    EXPECT_EQ(starts, 0);
+
+    const ClosedPort closed;
+    for (int i = 0; i < 3; ++i) {
+        list.Append(At("127.0.0.1", closed.PortText()));
+    }
+    const std::vector<ServerList::Id> ids = watch.ProbeAll();
+    ASSERT_EQ(ids.size(), 3u);
+    std::map<ServerList::Id, WatchReport> reports;
+    for (int i = 0; i < 3; ++i) {
+        const std::optional<WatchReport> report = owner.Next(10s);
+        ASSERT_TRUE(report);
+        reports[report->id] = *report;
+    }
+    EXPECT_EQ(starts, 3);
+    EXPECT_TRUE(reports[ids[0]].probed && reports[ids[2]].probed);
+    EXPECT_FALSE(reports[ids[1]].probed);
+    EXPECT_FALSE(watch.Apply(reports[ids[1]]));
+    EXPECT_FALSE(watch.InFlight(ids[1])) << "an entry whose worker never started stays marked as probed";
+    EXPECT_EQ(list.EntryAt(1)->status, ServerStatus::Offline);
+    EXPECT_EQ(list.EntryAt(2)->status, ServerStatus::Unknown);
+    EXPECT_EQ(list.EntryAt(3)->status, ServerStatus::Offline);
+    // It is free for the next probe; its worker's report is awaited, since the worker uses what this test holds.
+    ASSERT_EQ(watch.Probe({ids[1]}), std::vector<ServerList::Id>{ids[1]});
+    const std::optional<WatchReport> again = owner.Next(10s);
+    ASSERT_TRUE(again);
+    EXPECT_TRUE(again->probed);
+}
+
+TEST(ServerWatchTest, TwoThousandEntriesAllGetAWorker) {
+    const Listener listener(4096);
+    const ClosedPort closed;
+    ServerList list;
+    for (int i = 0; i < 2000; ++i) {
+        list.Append(At("127.0.0.1", i % 2 ? listener.PortText() : closed.PortText()));
+    }
+    Owner owner;
+    ServerWatch watch(list, ProbeSettings{}, owner.Handler());
+    ASSERT_EQ(watch.ProbeAll().size(), 2000u);
+    const Clock::time_point end = Clock::now() + 60s;
+    for (int i = 0; i < 2000; ++i) {
+        ASSERT_TRUE(owner.Next(std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now())))
+            << i << " results came";
+    }
+    const std::vector<ServerEntry> entries = list.Entries();
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        EXPECT_EQ(entries[i].status, i % 2 ? ServerStatus::Online : ServerStatus::Offline) << i;
+    }
+}
+
+TEST(ServerWatchTest, WorkersStillWaitingWhenTheListGoesTouchNothingOfIt) {
+    const SilentPort silent;
+    Owner owner;
+    auto list = std::make_unique<ServerList>();
+    list->Append(At("127.0.0.1", silent.PortText()));
+    ProbeSettings settings;
+    settings.bound = 300ms;
+    auto watch = std::make_unique<ServerWatch>(*list, settings, owner.Handler());
+    ASSERT_EQ(watch->ProbeAll().size(), 1u);
+    watch.reset();
+    list.reset();
+    // The worker gives up after its bound and finds the list gone (AddressSanitizer would catch a touch).
+    const std::optional<WatchReport> report = owner.Next(10s);
+    ASSERT_TRUE(report);
+    EXPECT_TRUE(report->probed);
+    EXPECT_FALSE(report->written) << "a result was written to a list that is gone";
 }
 
 TEST(ServerWatchTest, TheProcessEndsWithoutWaitingForAProbeThatIsOut) {

@@ -347,107 +347,108 @@ int Table::PackLocked() {
         return kErrReadRecordFailed;
     }
 
-    bool dropping = false;
-    std::int64_t writePos = 0;
-    std::int64_t kept = 0;
-    // After a failed move every record still exists whole, either where it was moved to (before `writePos`) or
-    // where it was (from `firstUnmoved`); the slots between hold copies and dropped records, which are marked
-    // deleted so that the table never shows a record twice.
-    auto fail = [&](int code, std::int64_t firstUnmoved) {
-        if (dropping) {
-            MarkStaleRecords(writePos, firstUnmoved);
+    // A chunk is as many whole records as the buffer holds, or one record larger than it, of which the buffer
+    // then holds the front.
+    const std::int64_t perChunk = std::max<std::int64_t>(1, kPackBuffer / recordSize);
+    std::vector<unsigned char> buffer(
+        static_cast<std::size_t>(std::min(std::min(perChunk, count) * recordSize, kPackBuffer)));
+    PackProgress progress;
+    std::int64_t firstUnmoved = end;
+    int code = kOk;
+    for (std::int64_t start = 0; start < count && code == kOk; start += perChunk) {
+        code = PackChunk(buffer, start, std::min(perChunk, count - start), progress, firstUnmoved);
+    }
+    if (code == kOk && progress.dropping) {
+        LittleEndian::PutI32(countBytes, static_cast<std::int32_t>(progress.kept));
+        code = Write(countBytes, sizeof countBytes, kRecordCountOffset, kErrWriteRecordFailed);
+        if (code == kOk) {
+            // Should this fail, the count already leaves the tail out and the next read-write Open cuts it.
+            Platform::SetFileLength(file_, RecordStart(progress.kept));
+        }
+    }
+    if (code != kOk) {
+        // After a failed move every record still exists whole, either where it was moved to (before the write
+        // position) or where it was (from `firstUnmoved`); the slots between hold copies and dropped records,
+        // which are marked deleted so that the table never shows a record twice.
+        if (progress.dropping) {
+            MarkStaleRecords(progress.writePos, firstUnmoved);
         }
         return code;
-    };
-
-    if (recordSize <= kPackBuffer) {
-        const std::int64_t perChunk = std::max<std::int64_t>(1, kPackBuffer / recordSize);
-        std::vector<unsigned char> buffer(static_cast<std::size_t>(std::min(perChunk, count) * recordSize));
-        for (std::int64_t start = 0; start < count; start += perChunk) {
-            const std::int64_t n = std::min(perChunk, count - start);
-            const std::int64_t chunkPos = RecordStart(start);
-            if (Platform::ReadAt(file_, buffer.data(), static_cast<std::size_t>(n * recordSize), chunkPos) !=
-                n * recordSize) {
-                return fail(kErrReadRecordFailed, chunkPos);
-            }
-            auto idAt = [&](std::int64_t i) { return LittleEndian::I32(buffer.data() + i * recordSize); };
-            for (std::int64_t i = 0; i < n;) {
-                if (idAt(i) < 0) {
-                    if (!dropping) {
-                        dropping = true;
-                        writePos = RecordStart(start + i);
-                    }
-                    ++i;
-                    continue;
-                }
-                std::int64_t j = i;
-                while (j < n && idAt(j) >= 0) {
-                    ++j;
-                }
-                kept += j - i;
-                if (dropping) {
-                    if (readOnly_) {
-                        return fail(kErrAccessDenied, RecordStart(start + i));
-                    }
-                    int error = kOk;
-                    std::size_t written = 0;
-                    if (!Platform::WriteAt(file_, buffer.data() + i * recordSize,
-                                           static_cast<std::size_t>((j - i) * recordSize), writePos, error, &written)) {
-                        const std::int64_t moved = static_cast<std::int64_t>(written) / recordSize;
-                        writePos += moved * recordSize;
-                        return fail(kErrWriteRecordFailed, RecordStart(start + i + moved));
-                    }
-                    writePos += (j - i) * recordSize;
-                }
-                i = j;
-            }
-        }
-    } else {
-        // Records larger than the buffer are moved piece by piece.
-        std::vector<unsigned char> buffer(static_cast<std::size_t>(kPackBuffer));
-        for (std::int64_t index = 0; index < count; ++index) {
-            const std::int64_t from = RecordStart(index);
-            if (Platform::ReadAt(file_, buffer.data(), 4, from) != 4) {
-                return fail(kErrReadRecordFailed, from);
-            }
-            if (LittleEndian::I32(buffer.data()) < 0) {
-                if (!dropping) {
-                    dropping = true;
-                    writePos = from;
-                }
-                continue;
-            }
-            ++kept;
-            if (!dropping) {
-                continue;
-            }
-            for (std::int64_t done = 0; done < recordSize;) {
-                const std::int64_t piece = std::min(kPackBuffer, recordSize - done);
-                if (Platform::ReadAt(file_, buffer.data(), static_cast<std::size_t>(piece), from + done) != piece) {
-                    return fail(kErrReadRecordFailed, from);
-                }
-                if (const int code =
-                        Write(buffer.data(), static_cast<std::size_t>(piece), writePos + done, kErrWriteRecordFailed);
-                    code != kOk) {
-                    return fail(code, from);
-                }
-                done += piece;
-            }
-            writePos += recordSize;
-        }
     }
-
-    if (dropping) {
-        LittleEndian::PutI32(countBytes, static_cast<std::int32_t>(kept));
-        if (const int code = Write(countBytes, sizeof countBytes, kRecordCountOffset, kErrWriteRecordFailed);
-            code != kOk) {
-            return fail(code, end);
-        }
-        // Should this fail, the count already leaves the tail out and the next read-write Open cuts it.
-        Platform::SetFileLength(file_, RecordStart(kept));
-    }
-    header_.recordCount = static_cast<std::int32_t>(kept);
+    header_.recordCount = static_cast<std::int32_t>(progress.kept);
     current_ = 0;
+    return kOk;
+}
+
+int Table::PackChunk(std::vector<unsigned char>& buffer, std::int64_t start, std::int64_t n, PackProgress& progress,
+                     std::int64_t& firstUnmoved) {
+    const std::int64_t recordSize = header_.recordSize;
+    const std::int64_t chunkPos = RecordStart(start);
+    const std::int64_t buffered = std::min(n * recordSize, static_cast<std::int64_t>(buffer.size()));
+    if (Platform::ReadAt(file_, buffer.data(), static_cast<std::size_t>(buffered), chunkPos) != buffered) {
+        firstUnmoved = chunkPos;
+        return kErrReadRecordFailed;
+    }
+    auto idAt = [&](std::int64_t i) { return LittleEndian::I32(buffer.data() + i * recordSize); };
+    for (std::int64_t i = 0; i < n;) {
+        if (idAt(i) < 0) {
+            if (!progress.dropping) {
+                progress.dropping = true;
+                progress.writePos = RecordStart(start + i);
+            }
+            ++i;
+            continue;
+        }
+        // The run of kept records from here moves in one piece.
+        std::int64_t j = i;
+        while (j < n && idAt(j) >= 0) {
+            ++j;
+        }
+        progress.kept += j - i;
+        if (progress.dropping) {
+            std::int64_t moved = 0;
+            const int code = MoveRecords(buffer, i * recordSize, buffered, RecordStart(start + i), (j - i) * recordSize,
+                                         progress.writePos, moved);
+            progress.writePos += moved * recordSize;
+            if (code != kOk) {
+                firstUnmoved = RecordStart(start + i + moved);
+                return code;
+            }
+        }
+        i = j;
+    }
+    return kOk;
+}
+
+int Table::MoveRecords(std::vector<unsigned char>& buffer, std::int64_t at, std::int64_t buffered, std::int64_t from,
+                       std::int64_t size, std::int64_t to, std::int64_t& moved) {
+    moved = 0;
+    if (readOnly_) {
+        return kErrAccessDenied;
+    }
+    const std::int64_t recordSize = header_.recordSize;
+    for (std::int64_t done = 0; done < size;) {
+        if (at == buffered) {
+            // The rest of a record larger than the buffer, read piece by piece.
+            buffered = std::min(size - done, static_cast<std::int64_t>(buffer.size()));
+            at = 0;
+            if (Platform::ReadAt(file_, buffer.data(), static_cast<std::size_t>(buffered), from + done) != buffered) {
+                moved = done / recordSize;
+                return kErrReadRecordFailed;
+            }
+        }
+        const std::int64_t piece = std::min(buffered - at, size - done);
+        int error = kOk;
+        std::size_t written = 0;
+        if (!Platform::WriteAt(file_, buffer.data() + at, static_cast<std::size_t>(piece), to + done, error,
+                               &written)) {
+            moved = (done + static_cast<std::int64_t>(written)) / recordSize;
+            return kErrWriteRecordFailed;
+        }
+        done += piece;
+        at += piece;
+    }
+    moved = size / recordSize;
     return kOk;
 }
 

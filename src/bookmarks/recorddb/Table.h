@@ -55,11 +55,35 @@ public:
 private:
     Table(Platform::FileHandle file, bool readOnly, bool exclusive);
 
+    // The steps of Open, in order; each gives kOk or the code the open fails with.
+    static int OpenFile(const OpenRequest& request, const IsOpenCheck& isOpen, int waitMs,
+                        std::unique_ptr<Table>& opened);
+    int ReadHeader(bool withPassword);
+    // Also gives the file's length, which the next step needs.
+    int ReadFieldDescriptors(std::int64_t& length);
+    int KeepWholeRecords(std::int64_t length);
     int OpenSideFiles(const OpenRequest& request);
     std::int64_t RecordStart(std::int64_t index) const { return dataStart_ + index * header_.recordSize; }
     int Write(const void* data, std::size_t size, std::int64_t offset, int failureCode);
     int WriteZeros(std::int64_t size, std::int64_t offset, int failureCode);
+    // How far a pack has got: whether a dropped record has been met (nothing before it is rewritten), where the
+    // next kept record goes since, and how many records are kept.
+    struct PackProgress {
+        bool dropping = false;
+        std::int64_t writePos = 0;
+        std::int64_t kept = 0;
+    };
+
     int PackLocked();
+    // Reads the `n` records from index `start` into the buffer and moves the kept ones to the write position.
+    // On failure `firstUnmoved` is where the records not yet moved begin.
+    int PackChunk(std::vector<unsigned char>& buffer, std::int64_t start, std::int64_t n, PackProgress& progress,
+                  std::int64_t& firstUnmoved);
+    // Writes the `size` bytes of whole records at `from` to `to`. The buffer holds the file's bytes from `from`
+    // on at `at`, up to `buffered`; what lies past them is read into it as the move goes. `moved` tells how many
+    // whole records reached `to`, also when the move fails.
+    int MoveRecords(std::vector<unsigned char>& buffer, std::int64_t at, std::int64_t buffered, std::int64_t from,
+                    std::int64_t size, std::int64_t to, std::int64_t& moved);
     void MarkStaleRecords(std::int64_t from, std::int64_t to);
 
     Platform::FileHandle file_;

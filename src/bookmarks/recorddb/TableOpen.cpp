@@ -67,41 +67,8 @@ bool HasMagic(const std::string& path, std::string_view magic, bool& openFailed,
     return matches;
 }
 
-} // namespace
-
-int Table::Open(const OpenRequest& request, const IsOpenCheck& isOpen, int waitMs, std::unique_ptr<Table>& table) {
-    table.reset();
-    if (request.fileName.empty()) {
-        return kErrFileNotFound;
-    }
-    int error = kOk;
-    const auto fullPath = Platform::FullPath(WithDefaultExtension(request.fileName, "EDB"), error);
-    if (!fullPath) {
-        return error;
-    }
-    // The same file under any of its names is the same table.
-    if (const auto identity = Platform::IdentityOfPath(*fullPath); identity && isOpen(*identity)) {
-        return kErrAlreadyOpen;
-    }
-
-    const Platform::FileHandle file = Platform::OpenExisting(*fullPath, request.readOnly, error);
-    if (file == Platform::kNoFile) {
-        return error;
-    }
-    const bool exclusive = request.shareMode == ShareMode::DenyRead || request.shareMode == ShareMode::Exclusive;
-    std::unique_ptr<Table> opened(new Table(file, request.readOnly, exclusive));
-    const auto identity = Platform::IdentityOf(file);
-    if (!identity) {
-        return kErrOpenFailed;
-    }
-    if (isOpen(*identity)) {
-        return kErrAlreadyOpen;
-    }
-    opened->identity_ = *identity;
-    opened->fullPath_ = *fullPath;
-    opened->shortName_ = ShortNameOf(*fullPath);
-    opened->alias_ = request.alias;
-
+// Fails when another open's share mode forbids this one, after waiting for it as long as `waitMs` allows.
+int ClaimShareMode(Platform::FileHandle file, const OpenRequest& request, bool exclusive, int waitMs) {
     const bool denyWrite = request.shareMode == ShareMode::DenyWrite || request.shareMode == ShareMode::Exclusive;
     const Platform::LockResult shared = RetryWhileBusy(waitMs, [&] {
         switch (Platform::ClaimShareMode(file, !request.readOnly, exclusive, denyWrite)) {
@@ -117,86 +84,145 @@ int Table::Open(const OpenRequest& request, const IsOpenCheck& isOpen, int waitM
     if (shared == Platform::LockResult::Busy) {
         return kErrSharingViolation;
     }
-    if (shared == Platform::LockResult::Failed) {
-        return kErrOpenFailed;
-    }
+    return shared == Platform::LockResult::Taken ? kOk : kErrOpenFailed;
+}
 
-    if (const int code = opened->locks_.LockWholeFile(waitMs); code != kOk) {
-        return code;
-    }
-    unsigned char headerBytes[kHeaderSize];
-    if (Platform::ReadAt(file, headerBytes, sizeof headerBytes, 0) != kHeaderSize) {
-        return kErrNotDatabase;
-    }
-    FileHeader& header = opened->header_;
-    header = FileHeader::Parse(headerBytes);
-    if (header.Magic() != kPlainMagic && header.Magic() != kPasswordMagic) {
-        return kErrNotDatabase;
-    }
-    // The enciphered layout is not supported, so no password opens a protected file.
-    if (header.Magic() == kPasswordMagic || request.password) {
-        return kErrPassword;
-    }
-    if (header.recordSize <= 0 || header.recordCount < 0 || header.nextRecordId <= 0) {
-        return kErrNotDatabase;
-    }
-    if (header.version > kCurrentVersion) {
-        return kErrVersionTooHigh;
-    }
+} // namespace
 
-    const auto length = Platform::FileLength(file);
-    unsigned char countBytes[4];
-    if (!length || Platform::ReadAt(file, countBytes, sizeof countBytes, kFieldCountOffset) != sizeof countBytes) {
-        return kErrNotDatabase;
+int Table::Open(const OpenRequest& request, const IsOpenCheck& isOpen, int waitMs, std::unique_ptr<Table>& table) {
+    table.reset();
+    std::unique_ptr<Table> opened;
+    int code = OpenFile(request, isOpen, waitMs, opened);
+    // Validation and repair happen under the whole-file lock, so no other process sees them half done.
+    if (code == kOk) {
+        code = opened->locks_.LockWholeFile(waitMs);
     }
-    const std::int32_t fieldCount = LittleEndian::I32(countBytes);
-    // The descriptors must be in the file before any room is made for them, and a record must start where
-    // locks can reach it and hold at least its id.
-    const std::int64_t dataStart = fieldCount > 0 ? RecordDb::DataStart(fieldCount) : 0;
-    if (fieldCount <= 0 || dataStart > *length || header.recordSize < kRecordIdSize ||
-        dataStart + header.recordSize > LockSet::kWholeFileLength) {
-        return kErrNotDatabase;
+    if (code == kOk) {
+        code = opened->ReadHeader(request.password.has_value());
     }
-    std::vector<unsigned char> descriptors(static_cast<std::size_t>(kDescriptorSize * fieldCount));
-    if (Platform::ReadAt(file, descriptors.data(), descriptors.size(), kDescriptorsOffset) !=
-        static_cast<std::int64_t>(descriptors.size())) {
-        return kErrNotDatabase;
+    std::int64_t length = 0;
+    if (code == kOk) {
+        code = opened->ReadFieldDescriptors(length);
     }
-    opened->fields_.reserve(static_cast<std::size_t>(fieldCount));
-    for (std::int32_t i = 0; i < fieldCount; ++i) {
-        auto field = FieldDescriptor::Parse(descriptors.data() + kDescriptorSize * i, header.recordSize);
-        if (!field) {
-            return kErrNotDatabase;
-        }
-        opened->fields_.push_back(std::move(*field));
+    if (code == kOk) {
+        code = opened->KeepWholeRecords(length);
     }
-    opened->dataStart_ = dataStart;
-
-    const std::int64_t present = (*length - dataStart) / header.recordSize;
-    if (present < header.recordCount) {
-        if (request.readOnly) {
-            return kErrFileSize;
-        }
-        header.recordCount = static_cast<std::int32_t>(present);
-        LittleEndian::PutI32(countBytes, header.recordCount);
-        if (opened->Write(countBytes, sizeof countBytes, kRecordCountOffset, kErrOpenFailed) != kOk) {
-            return kErrOpenFailed;
-        }
+    if (code == kOk) {
+        code = opened->OpenSideFiles(request);
     }
-    if (!request.readOnly) {
-        const std::int64_t exact = opened->RecordStart(header.recordCount);
-        if (*length != exact && !Platform::SetFileLength(file, exact)) {
-            return kErrOpenFailed;
-        }
-    }
-
-    if (const int code = opened->OpenSideFiles(request); code != kOk) {
+    if (code != kOk) {
+        // Closing the file lets go of every lock it holds.
         return code;
     }
     opened->locks_.UnlockWholeFile();
     opened->current_ = 0;
     table = std::move(opened);
     return kOk;
+}
+
+int Table::OpenFile(const OpenRequest& request, const IsOpenCheck& isOpen, int waitMs, std::unique_ptr<Table>& opened) {
+    if (request.fileName.empty()) {
+        return kErrFileNotFound;
+    }
+    int error = kOk;
+    const auto fullPath = Platform::FullPath(WithDefaultExtension(request.fileName, "EDB"), error);
+    if (!fullPath) {
+        return error;
+    }
+    // The same file under any of its names is the same table.
+    if (const auto identity = Platform::IdentityOfPath(*fullPath); identity && isOpen(*identity)) {
+        return kErrAlreadyOpen;
+    }
+    const Platform::FileHandle file = Platform::OpenExisting(*fullPath, request.readOnly, error);
+    if (file == Platform::kNoFile) {
+        return error;
+    }
+    const bool exclusive = request.shareMode == ShareMode::DenyRead || request.shareMode == ShareMode::Exclusive;
+    opened.reset(new Table(file, request.readOnly, exclusive));
+    const auto identity = Platform::IdentityOf(file);
+    if (!identity) {
+        return kErrOpenFailed;
+    }
+    if (isOpen(*identity)) {
+        return kErrAlreadyOpen;
+    }
+    opened->identity_ = *identity;
+    opened->fullPath_ = *fullPath;
+    opened->shortName_ = ShortNameOf(*fullPath);
+    opened->alias_ = request.alias;
+    return ClaimShareMode(file, request, exclusive, waitMs);
+}
+
+int Table::ReadHeader(bool withPassword) {
+    unsigned char headerBytes[kHeaderSize];
+    if (Platform::ReadAt(file_, headerBytes, sizeof headerBytes, 0) != kHeaderSize) {
+        return kErrNotDatabase;
+    }
+    header_ = FileHeader::Parse(headerBytes);
+    if (header_.Magic() != kPlainMagic && header_.Magic() != kPasswordMagic) {
+        return kErrNotDatabase;
+    }
+    // The enciphered layout is not supported, so no password opens a protected file.
+    if (header_.Magic() == kPasswordMagic || withPassword) {
+        return kErrPassword;
+    }
+    if (header_.recordSize <= 0 || header_.recordCount < 0 || header_.nextRecordId <= 0) {
+        return kErrNotDatabase;
+    }
+    return header_.version > kCurrentVersion ? kErrVersionTooHigh : kOk;
+}
+
+int Table::ReadFieldDescriptors(std::int64_t& length) {
+    const auto fileLength = Platform::FileLength(file_);
+    unsigned char countBytes[4];
+    if (!fileLength || Platform::ReadAt(file_, countBytes, sizeof countBytes, kFieldCountOffset) != sizeof countBytes) {
+        return kErrNotDatabase;
+    }
+    length = *fileLength;
+    const std::int32_t fieldCount = LittleEndian::I32(countBytes);
+    // The descriptors must be in the file before any room is made for them, and a record must start where
+    // locks can reach it and hold at least its id.
+    const std::int64_t dataStart = fieldCount > 0 ? RecordDb::DataStart(fieldCount) : 0;
+    if (fieldCount <= 0 || dataStart > length || header_.recordSize < kRecordIdSize ||
+        dataStart + header_.recordSize > LockSet::kWholeFileLength) {
+        return kErrNotDatabase;
+    }
+    std::vector<unsigned char> descriptors(static_cast<std::size_t>(kDescriptorSize * fieldCount));
+    if (Platform::ReadAt(file_, descriptors.data(), descriptors.size(), kDescriptorsOffset) !=
+        static_cast<std::int64_t>(descriptors.size())) {
+        return kErrNotDatabase;
+    }
+    fields_.reserve(static_cast<std::size_t>(fieldCount));
+    for (std::int32_t i = 0; i < fieldCount; ++i) {
+        auto field = FieldDescriptor::Parse(descriptors.data() + kDescriptorSize * i, header_.recordSize);
+        if (!field) {
+            return kErrNotDatabase;
+        }
+        fields_.push_back(std::move(*field));
+    }
+    dataStart_ = dataStart;
+    return kOk;
+}
+
+int Table::KeepWholeRecords(std::int64_t length) {
+    const std::int64_t present = (length - dataStart_) / header_.recordSize;
+    if (present < header_.recordCount) {
+        if (readOnly_) {
+            return kErrFileSize;
+        }
+        header_.recordCount = static_cast<std::int32_t>(present);
+        unsigned char countBytes[4];
+        LittleEndian::PutI32(countBytes, header_.recordCount);
+        if (Write(countBytes, sizeof countBytes, kRecordCountOffset, kErrOpenFailed) != kOk) {
+            return kErrOpenFailed;
+        }
+    }
+    if (readOnly_) {
+        return kOk;
+    }
+    // Bytes past the last whole record belong to no record; a read-write open cuts them off.
+    const std::int64_t exact = RecordStart(header_.recordCount);
+    return length == exact || Platform::SetFileLength(file_, exact) ? kOk : kErrOpenFailed;
 }
 
 int Table::OpenSideFiles(const OpenRequest& request) {

@@ -10,18 +10,6 @@ namespace {
 
 class RecordDbPack : public RecordDbFixture {
 protected:
-    // `count` records of `recordSize` bytes, ids 1..count, each filled with a byte derived from its id.
-    TableImage Numbered(std::int32_t recordSize, int count) {
-        TableImage table;
-        table.recordSize = recordSize;
-        table.fields = {{"B", 1, 4, 0}};
-        for (int id = 1; id <= count; ++id) {
-            table.AddRecord(id);
-            std::fill(table.records.back().begin() + 4, table.records.back().end(), static_cast<unsigned char>(id * 7));
-        }
-        table.nextRecordId = count + 10;
-        return table;
-    }
     // Marks the records `deleted` names, packs, and checks the file holds the others but those already marked.
     void PackAndCheck(TableImage table, const std::vector<bool>& deleted) {
         Put("t.edb", table.Build());
@@ -63,7 +51,7 @@ TEST_F(RecordDbPack, OnlyRecordGoneLeavesHeaderAndKeepsNextId) {
 }
 
 TEST_F(RecordDbPack, NothingMarkedChangesNothingButTheCurrentRecord) {
-    TableImage table = Numbered(1016, 5);
+    TableImage table = NumberedTable(1016, 5);
     Put("t.edb", table.Build());
     ASSERT_TRUE(Open("t.edb"));
     ASSERT_TRUE(GoTo(4));
@@ -80,21 +68,21 @@ TEST_F(RecordDbPack, ManyChunksWithScatteredDeletions) {
         deleted[i] = random() % 3 == 0;
     }
     deleted[160] = deleted[161] = true; // across a chunk boundary
-    PackAndCheck(Numbered(1016, 700), deleted);
+    PackAndCheck(NumberedTable(1016, 700), deleted);
 }
 
 TEST_F(RecordDbPack, FirstOrLastOrEveryRecord) {
     std::vector<bool> first(400, false);
     first[0] = true;
-    PackAndCheck(Numbered(1016, 400), first);
+    PackAndCheck(NumberedTable(1016, 400), first);
     std::vector<bool> last(400, false);
     last[399] = true;
-    PackAndCheck(Numbered(1016, 400), last);
-    PackAndCheck(Numbered(1016, 400), std::vector<bool>(400, true));
+    PackAndCheck(NumberedTable(1016, 400), last);
+    PackAndCheck(NumberedTable(1016, 400), std::vector<bool>(400, true));
 }
 
 TEST_F(RecordDbPack, TinyAndHugeRecords) {
-    PackAndCheck(Numbered(5, 70000), [] {
+    PackAndCheck(NumberedTable(5, 70000), [] {
         std::vector<bool> deleted(70000);
         for (std::size_t i = 0; i < deleted.size(); i += 3) {
             deleted[i] = true;
@@ -102,17 +90,17 @@ TEST_F(RecordDbPack, TinyAndHugeRecords) {
         return deleted;
     }());
     // Larger than the buffer: moved piece by piece.
-    PackAndCheck(Numbered(400000, 5), {false, true, false, true, false});
+    PackAndCheck(NumberedTable(400000, 5), {false, true, false, true, false});
 }
 
 TEST_F(RecordDbPack, RecordsMarkedByAnotherWriterAreDroppedToo) {
-    TableImage table = Numbered(16, 3);
+    TableImage table = NumberedTable(16, 3);
     PutI32(table.records[1], 0, -2);
     PackAndCheck(table, {false, false, false});
 }
 
 TEST_F(RecordDbPack, ShortFileIsRefusedBeforeAnythingMoves) {
-    TableImage table = Numbered(1016, 3);
+    TableImage table = NumberedTable(1016, 3);
     PutI32(table.records[0], 0, -1);
     Bytes bytes = table.Build();
     Put("t.edb", bytes);
@@ -125,7 +113,7 @@ TEST_F(RecordDbPack, ShortFileIsRefusedBeforeAnythingMoves) {
 }
 
 TEST_F(RecordDbPack, ReadOnlyTableLeavesTheFileAlone) {
-    TableImage table = Numbered(1016, 3);
+    TableImage table = NumberedTable(1016, 3);
     PutI32(table.records[1], 0, -2);
     Put("t.edb", table.Build());
     ASSERT_TRUE(Open("t.edb", {}, true));

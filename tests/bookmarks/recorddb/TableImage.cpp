@@ -58,3 +58,15 @@ TableImage BookmarkTable() {
     table.fields = {{Gbk::FromUtf8("名称"), 10, 4, 500}, {Gbk::FromUtf8("网址"), 10, 504, 512}};
     return table;
 }
+
+TableImage NumberedTable(std::int32_t recordSize, int count) {
+    TableImage table;
+    table.recordSize = recordSize;
+    table.fields = {{"B", 1, 4, 0}};
+    for (int id = 1; id <= count; ++id) {
+        table.AddRecord(id);
+        std::fill(table.records.back().begin() + 4, table.records.back().end(), static_cast<unsigned char>(id * 7));
+    }
+    table.nextRecordId = count + 10;
+    return table;
+}

@@ -36,5 +36,9 @@ struct TableImage {
 std::int32_t ReadI32(const Bytes& bytes, std::size_t offset);
 void PutI32(Bytes& bytes, std::size_t offset, std::int32_t value);
 
+// `count` records of `recordSize` bytes with ids 1..count, every byte after the id derived from it, so that a
+// record moved in part, or to the wrong place, cannot pass for whole; one byte field "B" at offset 4.
+TableImage NumberedTable(std::int32_t recordSize, int count);
+
 // A table like the bookmark file: "名称" (text 500 at 4) and "网址" (text 512 at 504), 1016-byte records.
 TableImage BookmarkTable();
