@@ -165,13 +165,19 @@ TEST_F(ServerImportTest, APortThatIsNoNumberTheClientCanUseIsRefused) {
 TEST_F(ServerImportTest, AnAnsiValueEndingInHalfACharacterIsRefusedBeforeItSwallowsTheSeparator) {
     const ImportedFile account =
         ParseServerFile("ansi.rdp", BytesFromText("full address:s:127.0.0.27:3389\r\nusername:s:ab\x80\r\n"));
+    const ImportedFile host = ParseServerFile("ansi.rdp", BytesFromText("full address:s:127.0.0.27\x80:3389\r\n"));
+#ifdef _WIN32
+    // Code page 936 on Windows takes no 0x80 alone, so there such a file is no GBK text at all.
+    EXPECT_EQ(account.skip, ImportSkip::NotText);
+    EXPECT_EQ(host.skip, ImportSkip::NotText);
+#else
     EXPECT_EQ(account.skip, ImportSkip::Refused);
     EXPECT_EQ(account.field, ImportField::Account);
     EXPECT_EQ(account.problem, FieldProblem::PartCharacter);
-    const ImportedFile host = ParseServerFile("ansi.rdp", BytesFromText("full address:s:127.0.0.27\x80:3389\r\n"));
     EXPECT_EQ(host.skip, ImportSkip::Refused);
     EXPECT_EQ(host.field, ImportField::Host);
     EXPECT_EQ(host.problem, FieldProblem::PartCharacter);
+#endif
 
     // Whole characters stay, also when the last one's second byte is 0x80 or more, or could lead another.
     const std::string whole = Gbk::FromUtf8("运维");
