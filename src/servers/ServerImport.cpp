@@ -164,12 +164,13 @@ struct Profile {
     std::string address;
     std::string port; // when given apart from the address
     std::string account;
+    std::string domain;
     std::string name;
     bool rdp = true;
 };
 
 // The account with its domain before it, as both clients log in with it; an account that names a domain of its
-// own keeps it, as the clients let it win over the file's domain.
+// own keeps it, as the clients let it win over the file's domain. Both in GBK.
 std::string WithDomain(const std::string& domain, const std::string& account) {
     if (domain.empty() || account.empty() || Gbk::Contains(account, "\\") || Gbk::Contains(account, "@")) {
         return account;
@@ -181,7 +182,6 @@ std::string WithDomain(const std::string& domain, const std::string& account) {
 Profile ReadRdp(std::string_view text) {
     Profile profile;
     std::string alternate;
-    std::string domain;
     for (const std::string_view line : Lines(text)) {
         const std::size_t first = line.find(':');
         const std::size_t second = first == std::string_view::npos ? first : line.find(':', first + 1);
@@ -199,14 +199,13 @@ Profile ReadRdp(std::string_view text) {
         } else if (Gbk::EqualsIgnoreCase(key, "username")) {
             profile.account = value;
         } else if (Gbk::EqualsIgnoreCase(key, "domain")) {
-            domain = value;
+            profile.domain = value;
         }
     }
     // Both clients connect to the alternate address when a file has one.
     if (!alternate.empty()) {
         profile.address = std::move(alternate);
     }
-    profile.account = WithDomain(domain, profile.account);
     return profile;
 }
 
@@ -242,7 +241,6 @@ std::string Unescape(std::string_view value) {
 Profile ReadRemmina(std::string_view text) {
     Profile profile;
     profile.rdp = false;
-    std::string domain;
     bool inGroup = false;
     for (const std::string_view raw : Lines(text)) {
         const std::string_view line = Trim(raw);
@@ -263,12 +261,11 @@ Profile ReadRemmina(std::string_view text) {
         } else if (key == "username") {
             profile.account = value;
         } else if (key == "domain") {
-            domain = value;
+            profile.domain = value;
         } else if (key == "name") {
             profile.name = value;
         }
     }
-    profile.account = WithDomain(domain, profile.account);
     return profile;
 }
 
@@ -338,10 +335,12 @@ ImportedFile ParseServerFile(std::string_view name, const Bytes& bytes) {
         file.skip = ImportSkip::NoAddress;
         return file;
     }
+    std::string domain;
     const std::pair<ImportField, std::pair<const std::string*, std::string*>> values[] = {
         {ImportField::Host, {&host, &file.entry.host}},
         {ImportField::Port, {&port, &file.entry.port}},
         {ImportField::Account, {&profile.account, &file.entry.account}},
+        {ImportField::Account, {&profile.domain, &domain}},
     };
     for (const auto& [field, value] : values) {
         const FieldProblem problem = Storable(*value.first, decoded->utf8, *value.second);
@@ -352,6 +351,8 @@ ImportedFile ParseServerFile(std::string_view name, const Bytes& bytes) {
             return file;
         }
     }
+    // Joined in GBK, where a "\\" or "@" of the account is found as a character and not as the second byte of one.
+    file.entry.account = WithDomain(domain, file.entry.account);
     if (!IsPortNumber(file.entry.port)) {
         file.skip = ImportSkip::BadPort;
         return file;

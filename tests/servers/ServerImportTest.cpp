@@ -122,6 +122,10 @@ TEST_F(ServerImportTest, TheDomainLineJoinsTheAccountUnlessTheAccountNamesItsOwn
     const ImportedFile mail =
         ParseServerFile("mail.rdp", BytesFromText("full address:s:127.0.0.9\nusername:s:jd@lab1\ndomain:s:X\n"));
     EXPECT_EQ(mail.entry.account, "jd@lab1");
+    // In UTF-8 the byte before the "\\" may look like the first of a GBK character; in GBK it is found as one.
+    const ImportedFile remmina = ParseServerFile(
+        "r.remmina", BytesFromText("[remmina]\nprotocol=RDP\nserver=127.0.0.9\nusername=张\\\\x\ndomain=CORP\n"));
+    EXPECT_EQ(remmina.entry.account, Gbk::FromUtf8("张\\x"));
 }
 
 TEST_F(ServerImportTest, TheAlternateFullAddressIsTheOneTaken) {
