@@ -1,5 +1,6 @@
 #include "servers/ServerDrop.h"
 
+#include "runtime/GbkQt.h"
 #include "runtime/MsgBox.h"
 #include "servers/ServerImport.h"
 #include "settings/SettingsFile.h"
@@ -35,6 +36,8 @@ QString RefusalText(const ImportedFile& file) {
         return QStringLiteral("“%1”中含有“|”或换行").arg(box);
     case FieldProblem::Marker:
         return QStringLiteral("“%1”中含有“#admin:”、“#Start:”或“#LoadinPass:<”").arg(box);
+    case FieldProblem::PartCharacter:
+        return QStringLiteral("“%1”以不完整的 GBK 字符结尾").arg(box);
     case FieldProblem::ZeroByte:
     case FieldProblem::None:
         break;
@@ -54,6 +57,8 @@ QString SkipText(const ImportedFile& file) {
         return QStringLiteral("列表中已有相同主机、端口和账号的服务器");
     case ImportSkip::Refused:
         return RefusalText(file);
+    case ImportSkip::BadPort:
+        return QStringLiteral("端口“%1”不是 1 到 65535 之间的数字").arg(Gbk::ToQString(file.entry.port));
     case ImportSkip::NotRegularFile:
         return QStringLiteral("不是普通文件");
     case ImportSkip::TooLarge:
@@ -68,6 +73,17 @@ QString SkipText(const ImportedFile& file) {
     return {};
 }
 
+// The path as the core's file functions open it: on Linux the system's own bytes for the name, on Windows
+// UTF-8, which the core widens for the system's wide-character calls (the ANSI code page cannot hold every
+// name).
+std::string CorePath(const QString& path) {
+#ifdef _WIN32
+    return path.toUtf8().toStdString();
+#else
+    return QFile::encodeName(path).toStdString();
+#endif
+}
+
 } // namespace
 
 bool CarriesLocalFiles(const QMimeData* data) {
@@ -80,9 +96,13 @@ bool CarriesLocalFiles(const QMimeData* data) {
 
 std::vector<ServerList::Id> ImportDroppedFiles(const QList<QUrl>& urls, ServerList& servers, std::size_t room) {
     std::vector<std::string> paths;
+    // The names as the message shows them, in the order of the files.
+    QStringList names;
     for (const QUrl& url : urls) {
         if (url.isLocalFile()) {
-            paths.push_back(QFile::encodeName(url.toLocalFile()).toStdString());
+            const QString path = url.toLocalFile();
+            paths.push_back(CorePath(path));
+            names.push_back(QFileInfo(path).fileName());
         }
     }
     std::vector<ImportedFile> files = ImportServerFiles(paths, servers.Entries());
@@ -90,7 +110,8 @@ std::vector<ServerList::Id> ImportDroppedFiles(const QList<QUrl>& urls, ServerLi
     std::vector<ServerList::Id> added;
     QStringList skipped;
     qsizetype skips = 0;
-    for (ImportedFile& file : files) {
+    for (std::size_t at = 0; at < files.size(); ++at) {
+        ImportedFile& file = files[at];
         QString reason = SkipText(file);
         if (file.skip == ImportSkip::None) {
             const std::size_t size = ServerLineSize(file.entry);
@@ -102,8 +123,7 @@ std::vector<ServerList::Id> ImportDroppedFiles(const QList<QUrl>& urls, ServerLi
             reason = QStringLiteral("设置文件 ms.ini 将超过 64 MB 的上限");
         }
         if (++skips <= kNamedSkips) {
-            const QString name = QFileInfo(QFile::decodeName(QByteArray::fromStdString(file.path))).fileName();
-            skipped.push_back(QStringLiteral("%1：%2").arg(name, reason));
+            skipped.push_back(QStringLiteral("%1：%2").arg(names[static_cast<qsizetype>(at)], reason));
         }
     }
     if (skips > kNamedSkips) {

@@ -27,6 +27,7 @@ QString ProblemText(const QString& box, FieldProblem problem) {
     case FieldProblem::Marker:
         return QStringLiteral("“%1”中不能含有“#admin:”、“#Start:”或“#LoadinPass:<”，请修改后再保存。").arg(box);
     case FieldProblem::ZeroByte:
+    case FieldProblem::PartCharacter:
     case FieldProblem::None:
         break;
     }

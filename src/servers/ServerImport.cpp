@@ -2,7 +2,6 @@
 
 #include "runtime/Files.h"
 #include "runtime/Gbk.h"
-#include "servers/Probe.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -165,13 +164,24 @@ struct Profile {
     std::string address;
     std::string port; // when given apart from the address
     std::string account;
+    std::string domain;
     std::string name;
     bool rdp = true;
 };
 
+// The account with its domain before it, as both clients log in with it; an account that names a domain of its
+// own keeps it, as the clients let it win over the file's domain. Both in GBK.
+std::string WithDomain(const std::string& domain, const std::string& account) {
+    if (domain.empty() || account.empty() || Gbk::Contains(account, "\\") || Gbk::Contains(account, "@")) {
+        return account;
+    }
+    return domain + "\\" + account;
+}
+
 // Windows connection file: one "name:type:value" setting per line.
 Profile ReadRdp(std::string_view text) {
     Profile profile;
+    std::string alternate;
     for (const std::string_view line : Lines(text)) {
         const std::size_t first = line.find(':');
         const std::size_t second = first == std::string_view::npos ? first : line.find(':', first + 1);
@@ -182,11 +192,19 @@ Profile ReadRdp(std::string_view text) {
         const std::string_view value = Trim(line.substr(second + 1));
         if (Gbk::EqualsIgnoreCase(key, "full address")) {
             profile.address = value;
+        } else if (Gbk::EqualsIgnoreCase(key, "alternate full address")) {
+            alternate = value;
         } else if (Gbk::EqualsIgnoreCase(key, "server port")) {
             profile.port = value;
         } else if (Gbk::EqualsIgnoreCase(key, "username")) {
             profile.account = value;
+        } else if (Gbk::EqualsIgnoreCase(key, "domain")) {
+            profile.domain = value;
         }
+    }
+    // Both clients connect to the alternate address when a file has one.
+    if (!alternate.empty()) {
+        profile.address = std::move(alternate);
     }
     return profile;
 }
@@ -223,7 +241,6 @@ std::string Unescape(std::string_view value) {
 Profile ReadRemmina(std::string_view text) {
     Profile profile;
     profile.rdp = false;
-    std::string domain;
     bool inGroup = false;
     for (const std::string_view raw : Lines(text)) {
         const std::string_view line = Trim(raw);
@@ -244,13 +261,10 @@ Profile ReadRemmina(std::string_view text) {
         } else if (key == "username") {
             profile.account = value;
         } else if (key == "domain") {
-            domain = value;
+            profile.domain = value;
         } else if (key == "name") {
             profile.name = value;
         }
-    }
-    if (!domain.empty() && !profile.account.empty()) {
-        profile.account = domain + "\\" + profile.account;
     }
     return profile;
 }
@@ -265,15 +279,32 @@ FieldProblem Storable(const std::string& value, bool utf8, std::string& out) {
     return ServerFieldProblem(out);
 }
 
+// A port the clients can connect to: a decimal number from 1 to 65535.
+bool IsPortNumber(std::string_view port) {
+    if (port.empty() || port.size() > 5 ||
+        !std::all_of(port.begin(), port.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+        return false;
+    }
+    const int value = std::stoi(std::string(port));
+    return value >= 1 && value <= 65535;
+}
+
 std::string BaseName(std::string_view path) {
-    const std::size_t slash = path.find_last_of('/');
+    const std::size_t slash = path.find_last_of(kPathSeparator == '/' ? "/" : "/\\");
     std::string_view name = slash == std::string_view::npos ? path : path.substr(slash + 1);
     const std::size_t dot = name.find_last_of('.');
     return std::string(dot == std::string_view::npos ? name : name.substr(0, dot));
 }
 
+// Ports compare as they are stored, the text the connection file gets: a port past 65535 is not another one
+// wrapped around.
 bool SameServer(const ServerEntry& a, const ServerEntry& b) {
-    return Gbk::EqualsIgnoreCase(a.host, b.host) && ProbePort(a.port) == ProbePort(b.port) && a.account == b.account;
+    return Gbk::EqualsIgnoreCase(a.host, b.host) && a.port == b.port && a.account == b.account;
+}
+
+// The path as the standard library takes it: the core's paths are UTF-8 on Windows, and bytes on Linux.
+std::filesystem::path FileSystemPath(const std::string& path) {
+    return std::filesystem::path(std::u8string(path.begin(), path.end()));
 }
 
 } // namespace
@@ -304,10 +335,12 @@ ImportedFile ParseServerFile(std::string_view name, const Bytes& bytes) {
         file.skip = ImportSkip::NoAddress;
         return file;
     }
+    std::string domain;
     const std::pair<ImportField, std::pair<const std::string*, std::string*>> values[] = {
         {ImportField::Host, {&host, &file.entry.host}},
         {ImportField::Port, {&port, &file.entry.port}},
         {ImportField::Account, {&profile.account, &file.entry.account}},
+        {ImportField::Account, {&profile.domain, &domain}},
     };
     for (const auto& [field, value] : values) {
         const FieldProblem problem = Storable(*value.first, decoded->utf8, *value.second);
@@ -317,6 +350,12 @@ ImportedFile ParseServerFile(std::string_view name, const Bytes& bytes) {
             file.problem = problem;
             return file;
         }
+    }
+    // Joined in GBK, where a "\\" or "@" of the account is found as a character and not as the second byte of one.
+    file.entry.account = WithDomain(domain, file.entry.account);
+    if (!IsPortNumber(file.entry.port)) {
+        file.skip = ImportSkip::BadPort;
+        return file;
     }
     // The note only helps tell entries apart, so one that cannot be stored is left out rather than refused.
     // File names on this system are UTF-8.
@@ -340,7 +379,8 @@ std::vector<ImportedFile> ImportServerFiles(const std::vector<std::string>& path
         }
         // Looked at before it is opened, so that a huge file or a FIFO is named for what it is.
         std::error_code error;
-        const std::filesystem::file_status status = std::filesystem::status(path, error);
+        const std::filesystem::path fsPath = FileSystemPath(path);
+        const std::filesystem::file_status status = std::filesystem::status(fsPath, error);
         if (error || !std::filesystem::exists(status)) {
             file.skip = ImportSkip::Unreadable;
             continue;
@@ -349,7 +389,7 @@ std::vector<ImportedFile> ImportServerFiles(const std::vector<std::string>& path
             file.skip = ImportSkip::NotRegularFile;
             continue;
         }
-        const std::uintmax_t size = std::filesystem::file_size(path, error);
+        const std::uintmax_t size = std::filesystem::file_size(fsPath, error);
         if (!error && size > kImportFileLimit) {
             file.skip = ImportSkip::TooLarge;
             continue;

@@ -23,6 +23,7 @@ enum class ImportSkip {
     NoAddress,      // no host to connect to
     Duplicate,      // the list already has this host, port and account
     Refused,        // a value ms.ini cannot carry
+    BadPort,        // a port that is no number from 1 to 65535
     NotRegularFile, // a directory, FIFO or device
     TooLarge,       // over kImportFileLimit
     Unreadable,     // missing, not permitted, or a read error
@@ -38,7 +39,8 @@ struct ImportedFile {
     // With ImportSkip::Refused: which value and why.
     ImportField field = ImportField::Host;
     FieldProblem problem = FieldProblem::None;
-    // The entry to add when nothing was skipped; its note is the profile's name when it can be stored.
+    // The entry to add when nothing was skipped; its note is the profile's name when it can be stored. With
+    // ImportSkip::BadPort, its port is the one refused.
     ServerEntry entry{};
 };
 
@@ -46,8 +48,8 @@ struct ImportedFile {
 // with a byte-order mark, as Windows writes it, UTF-8, or GBK ("ANSI"); a Remmina profile is UTF-8.
 [[nodiscard]] ImportedFile ParseServerFile(std::string_view name, const Bytes& bytes);
 
-// Reads and parses every file in turn. A file whose server is like one in `existing`, or like one taken from an
-// earlier file, is skipped as a duplicate: the same host (letters in either case), the same port number and
-// the same account.
+// Reads and parses every file in turn; paths are as the platform's file functions of the core take them (UTF-8
+// on Windows). A file whose server is like one in `existing`, or like one taken from an earlier file, is
+// skipped as a duplicate: the same host (letters in either case), the same port text and the same account.
 [[nodiscard]] std::vector<ImportedFile> ImportServerFiles(const std::vector<std::string>& paths,
                                                           const std::vector<ServerEntry>& existing);

@@ -12,6 +12,9 @@ enum class FieldProblem {
     Marker,
     // A zero byte: the stored text would end there.
     ZeroByte,
+    // A last byte of 0x80 or more: the reader takes it for the first half of a two-byte character and the
+    // separator after it for the second, so the line's later fields would shift into this one.
+    PartCharacter,
 };
 
 // The first problem found in a GBK text meant for a server entry, or None when it is stored byte for byte.
