@@ -1,8 +1,10 @@
 // A second process for the tests that need two: it appends bookmarks to a shared file, holds it exclusively,
-// or saves a file over and over until it is killed.
+// saves a file over and over until it is killed, adds servers to a shared settings file or holds its lock.
 #include "bookmarks/BookmarkStore.h"
 #include "bookmarks/recorddb/RecordDb.h"
 #include "runtime/Files.h"
+#include "runtime/ProcessLock.h"
+#include "settings/SharedSettings.h"
 
 #include <cstdlib>
 #include <string>
@@ -50,6 +52,34 @@ int Hold(const std::string& path, int millis) {
     return 0;
 }
 
+// Adds `count` servers to a shared ms.ini, saving after each as a window does.
+int AddServers(const std::string& path, const std::string& tag, int count) {
+    SharedSettingsFile file(path, {});
+    SettingsContent mine;
+    for (int i = 0; i < count; ++i) {
+        mine.servers.push_back({"127.0.0." + tag, std::to_string(1000 + i), "admin", "", "", ServerStatus::Unknown});
+        SharedSettingsFile::Saved saved;
+        do {
+            saved = file.Save(mine, std::chrono::milliseconds(50));
+        } while (!saved.outcome && saved.outcome.Reason() == std::errc::device_or_resource_busy);
+        if (!saved.outcome || saved.refused) {
+            return 1;
+        }
+        mine = saved.merged.content;
+    }
+    return 0;
+}
+
+// Holds the save lock of a settings file for a while.
+int HoldLock(const std::string& path, int millis) {
+    ProcessLock lock;
+    if (!lock.Acquire(SharedSettingsFile::LockPathFor(path), std::chrono::seconds(5))) {
+        return 1;
+    }
+    ::Sleep(static_cast<DWORD>(millis));
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -62,6 +92,12 @@ int main(int argc, char** argv) {
     }
     if (mode == "hold" && argc == 4) {
         return Hold(argv[2], std::atoi(argv[3]));
+    }
+    if (mode == "addservers" && argc == 5) {
+        return AddServers(argv[2], argv[3], std::atoi(argv[4]));
+    }
+    if (mode == "holdlock" && argc == 4) {
+        return HoldLock(argv[2], std::atoi(argv[3]));
     }
     return 2;
 }
