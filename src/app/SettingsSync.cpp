@@ -67,9 +67,10 @@ SettingsSync::SettingsSync(std::string path, ServerPage* page, std::chrono::mill
     connect(retry_, &QTimer::timeout, this, &SettingsSync::Save);
     waitForDialogs_->setInterval(std::chrono::milliseconds(250));
     connect(waitForDialogs_, &QTimer::timeout, this, [this] {
-        if (waiting_ && !DialogOpen()) {
+        if (!DialogOpen()) {
             waitForDialogs_->stop();
-            TakeIn(*std::exchange(waiting_, std::nullopt));
+            // What was read meanwhile may be older than a save the dialog led to: read it afresh.
+            watch_->ReadAgain();
         }
     });
     connect(page_, &ServerPage::SettingsChanged, this, &SettingsSync::Save);
@@ -141,8 +142,7 @@ void SettingsSync::Failed(const QString& reason, bool quiet) {
 
 void SettingsSync::TakeIn(const SettingsOnDisk& disk) {
     if (DialogOpen()) {
-        // An open editor or box works on the list as it was; what came in waits until it closes.
-        waiting_ = disk;
+        // An open editor or box works on the list as it was; the file is read again once it closes.
         waitForDialogs_->start();
         return;
     }

@@ -43,8 +43,7 @@ private:
     WatchedFile* watch_;
     QTimer* retry_;
     std::chrono::milliseconds retryInterval_;
-    // What the watch read while a dialog was open, taken in once it closes.
-    std::optional<SettingsOnDisk> waiting_;
+    // Looks for the end of an open dialog, after which the file is read again.
     QTimer* waitForDialogs_;
     // Counts this window's own saves, so that a read the watch made before one of them is not taken for news.
     std::shared_ptr<std::atomic<quint64>> saves_ = std::make_shared<std::atomic<quint64>>(0);

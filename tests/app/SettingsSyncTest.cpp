@@ -9,6 +9,7 @@
 #include "support/ModalDialogs.h"
 #include "support/TempDir.h"
 
+#include <QDialog>
 #include <QRadioButton>
 #include <QTest>
 #include <QTreeWidget>
@@ -82,6 +83,26 @@ TEST_F(SettingsSyncTest, WhatOneWindowChangesTheOtherShowsWithoutAClickAndKeepsI
     b.Change();
     EXPECT_TRUE(Eventually([&] { return a.Hosts() == QStringList({u"127.0.0.2"_s}); }));
     EXPECT_TRUE(MsgBox::Answered().empty());
+}
+
+TEST_F(SettingsSyncTest, WhatCameInWhileADialogWasOpenDoesNotUndoWhatTheDialogSaved) {
+    DisarmModalGuard();
+    Window a(path_);
+    Window b(path_);
+    WhenModal([&](QWidget* dialog) {
+        b.servers.Remove(1);
+        b.Change();
+        // A's poll reads B's delete while the dialog is open; the dialog's own change is saved after it.
+        QTest::qWait(2600);
+        a.servers.Append(Entry("127.0.0.5"));
+        a.Change();
+        static_cast<QDialog*>(dialog)->accept();
+    });
+    QDialog dialog;
+    dialog.exec();
+    QTest::qWait(3000);
+    EXPECT_EQ(a.Hosts(), QStringList({u"127.0.0.5"_s}));
+    EXPECT_EQ(b.Hosts(), QStringList({u"127.0.0.5"_s}));
 }
 
 TEST_F(SettingsSyncTest, OneEntryEditedDifferentlyInBothIsKeptTwiceAndSaidOnce) {
