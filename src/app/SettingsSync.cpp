@@ -19,7 +19,8 @@ constexpr auto kBusyRetry = std::chrono::milliseconds(200);
 constexpr auto kBusyTooLong = std::chrono::seconds(10);
 
 struct DiskRead {
-    SettingsOnDisk disk;
+    // Shared, so that the window's thread takes it over rather than copying a long list.
+    std::shared_ptr<SettingsOnDisk> disk;
     quint64 saves;
 };
 
@@ -50,7 +51,7 @@ SettingsSync::SettingsSync(std::string path, ServerPage* page, std::chrono::mill
         file_.Path(),
         [path = file_.Path(), saves = saves_] {
             const quint64 before = saves->load();
-            return std::any(DiskRead{ReadSettingsOnDisk(path), before});
+            return std::any(DiskRead{std::make_shared<SettingsOnDisk>(ReadSettingsOnDisk(path)), before});
         },
         this);
     connect(watch_, &WatchedFile::Changed, this, [this](const std::any& content) {
@@ -60,7 +61,7 @@ SettingsSync::SettingsSync(std::string path, ServerPage* page, std::chrono::mill
             watch_->ReadAgain();
             return;
         }
-        TakeIn(read.disk);
+        TakeIn(*read.disk);
     });
 
     retry_->setSingleShot(true);
@@ -88,6 +89,8 @@ void SettingsSync::SaveAtExit(bool quiet) {
 
 void SettingsSync::SaveWith(std::chrono::milliseconds patience, bool quiet) {
     const SettingsContent mine = page_->Content();
+    // Until the save below succeeds, the page holds what the file does not.
+    unsaved_ = true;
     SharedSettingsFile::Saved saved = file_.Save(mine, patience);
     ++*saves_;
     watch_->Seen();
@@ -113,6 +116,7 @@ void SettingsSync::SaveWith(std::chrono::milliseconds patience, bool quiet) {
         Failed(QString::fromLocal8Bit(saved.outcome.Reason().message()), quiet);
         return;
     }
+    unsaved_ = false;
     if (failing_) {
         failing_ = false;
         retry_->stop();
@@ -140,7 +144,7 @@ void SettingsSync::Failed(const QString& reason, bool quiet) {
     retry_->start(retryInterval_);
 }
 
-void SettingsSync::TakeIn(const SettingsOnDisk& disk) {
+void SettingsSync::TakeIn(SettingsOnDisk& disk) {
     if (DialogOpen()) {
         // An open editor or box works on the list as it was; the file is read again once it closes.
         waitForDialogs_->start();
@@ -150,11 +154,16 @@ void SettingsSync::TakeIn(const SettingsOnDisk& disk) {
         // Nothing to take from a file we may not read or that is gone; the next save says what it must.
         return;
     }
-    if (disk.content.SameAs(file_.Base())) {
+    if (file_.IsBase(disk)) {
         return;
     }
-    const SettingsContent mine = page_->Content();
-    const MergedSettings merged = file_.TakeIn(mine, disk.content);
+    if (!unsaved_) {
+        // Everything this window holds is in the base, so what the file holds now is all there is to show.
+        page_->ShowContent(disk.content);
+        file_.TakeIn(std::move(disk));
+        return;
+    }
+    const MergedSettings merged = file_.TakeIn(page_->Content(), disk);
     page_->ShowContent(merged.content);
     TellConflicts(merged.conflicts);
     // Edits of ours that the file does not hold yet, from a save that failed, go in now.

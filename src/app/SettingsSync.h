@@ -34,7 +34,7 @@ private:
     void SaveWith(std::chrono::milliseconds patience, bool quiet);
     void OnFileChanged(const std::any& content);
     // Shows what the file and the page together hold, when no dialog of the page is open; else once it closes.
-    void TakeIn(const SettingsOnDisk& disk);
+    void TakeIn(SettingsOnDisk& disk);
     void TellConflicts(const std::vector<SettingsConflict>& conflicts);
     void Failed(const QString& reason, bool quiet);
 
@@ -48,5 +48,7 @@ private:
     // Counts this window's own saves, so that a read the watch made before one of them is not taken for news.
     std::shared_ptr<std::atomic<quint64>> saves_ = std::make_shared<std::atomic<quint64>>(0);
     bool failing_ = false;
+    // The page holds changes the file does not, after a save that failed or has yet to be tried again.
+    bool unsaved_ = false;
     std::chrono::steady_clock::time_point busySince_{};
 };

@@ -146,30 +146,63 @@ bool ServerList::Remove(std::size_t number) {
 
 std::vector<ServerList::Id> ServerList::TakeOver(const std::vector<ServerEntry>& entries) {
     std::lock_guard lock(shared_->mutex);
-    // The rows of each text, first to last, so that copies of one entry keep their identities in order.
+    std::vector<Row>& old = shared_->rows;
+    const auto sameTexts = [](const ServerEntry& a, const ServerEntry& b) {
+        return a.host == b.host && a.port == b.port && a.account == b.account && a.password == b.password &&
+               a.note == b.note;
+    };
+    // Another window's save changes an entry or two of a long list: what stays the same at either end is
+    // matched as it stands, and only the rest goes through the lookup by texts.
+    std::size_t front = 0;
+    while (front < old.size() && front < entries.size() && sameTexts(old[front].entry, entries[front])) {
+        ++front;
+    }
+    std::size_t back = 0;
+    while (back < old.size() - front && back < entries.size() - front &&
+           sameTexts(old[old.size() - 1 - back].entry, entries[entries.size() - 1 - back])) {
+        ++back;
+    }
+    // The middle rows of each text, first to last, so that copies of one entry keep their identities in order.
     std::unordered_map<std::string, std::deque<std::size_t>> byTexts;
-    byTexts.reserve(shared_->rows.size());
-    for (std::size_t at = 0; at < shared_->rows.size(); ++at) {
-        byTexts[TextsKey(shared_->rows[at].entry)].push_back(at);
+    for (std::size_t at = front; at < old.size() - back; ++at) {
+        byTexts[TextsKey(old[at].entry)].push_back(at);
     }
     std::vector<Row> rows;
     rows.reserve(entries.size());
     std::vector<Id> added;
-    for (const ServerEntry& entry : entries) {
-        const auto found = byTexts.find(TextsKey(entry));
+    for (std::size_t at = 0; at < entries.size(); ++at) {
+        if (at < front) {
+            rows.push_back(std::move(old[at]));
+            continue;
+        }
+        if (at >= entries.size() - back) {
+            rows.push_back(std::move(old[old.size() - (entries.size() - at)]));
+            continue;
+        }
+        const auto found = byTexts.find(TextsKey(entries[at]));
         if (found != byTexts.end() && !found->second.empty()) {
-            rows.push_back(std::move(shared_->rows[found->second.front()]));
+            rows.push_back(std::move(old[found->second.front()]));
             found->second.pop_front();
             continue;
         }
-        ServerEntry fresh = entry;
+        ServerEntry fresh = entries[at];
         fresh.status = ServerStatus::Unknown;
         rows.push_back({shared_->nextId++, std::move(fresh)});
         added.push_back(rows.back().id);
     }
-    shared_->rows = std::move(rows);
+    old = std::move(rows);
     shared_->Reindex();
     return added;
+}
+
+std::vector<ServerList::Id> ServerList::Ids() const {
+    std::lock_guard lock(shared_->mutex);
+    std::vector<Id> ids;
+    ids.reserve(shared_->rows.size());
+    for (const Row& row : shared_->rows) {
+        ids.push_back(row.id);
+    }
+    return ids;
 }
 
 std::optional<std::size_t> ServerList::NumberOf(Id id) const {

@@ -66,6 +66,8 @@ public:
     std::vector<ServerEntry> Entries() const;
     // The same with each entry's identity.
     std::vector<Row> Rows() const;
+    // Only the identities, in list order.
+    std::vector<Id> Ids() const;
     StatusWriter Writer() const;
 
 private:

@@ -309,12 +309,8 @@ void ServerPage::RefillView() {
 
 void ServerPage::UpdateView() {
     QTreeWidget* list = ui_->超级列表框1;
-    const std::vector<ServerList::Row> rows = servers_.Rows();
-    std::unordered_set<ServerList::Id> kept;
-    kept.reserve(rows.size());
-    for (const ServerList::Row& row : rows) {
-        kept.insert(row.id);
-    }
+    const std::vector<ServerList::Id> ids = servers_.Ids();
+    std::unordered_set<ServerList::Id> kept(ids.begin(), ids.end());
     const std::size_t gone = rowsById_.size() - std::count_if(rowsById_.begin(), rowsById_.end(), [&](const auto& row) {
                                  return kept.contains(row.first);
                              });
@@ -323,7 +319,7 @@ void ServerPage::UpdateView() {
     constexpr std::size_t kFewChanges = 200;
     const bool pending =
         list->viewport()->findChild<QObject*>(RowsAfterFirstPaint::kName, Qt::FindDirectChildrenOnly) != nullptr;
-    if (pending || gone > kFewChanges || (rows.size() + gone) - rowsById_.size() > kFewChanges) {
+    if (pending || gone > kFewChanges || (ids.size() + gone) - rowsById_.size() > kFewChanges) {
         RefillView();
         return;
     }
@@ -335,11 +331,12 @@ void ServerPage::UpdateView() {
         delete row->second;
         row = rowsById_.erase(row);
     }
-    for (std::size_t index = 0; index < rows.size(); ++index) {
+    for (std::size_t index = 0; index < ids.size(); ++index) {
         const int at = static_cast<int>(index);
-        const auto shown = rowsById_.find(rows[index].id);
+        const auto shown = rowsById_.find(ids[index]);
         if (shown == rowsById_.end()) {
-            list->insertTopLevelItem(at, MakeRow(rows[index]));
+            const std::optional<ServerEntry> entry = servers_.EntryById(ids[index]);
+            list->insertTopLevelItem(at, MakeRow({ids[index], entry.value_or(ServerEntry{})}));
         } else if (list->topLevelItem(at) != shown->second) {
             // The file put known entries in another order, which rows moved one by one would not show well.
             RefillView();

@@ -26,12 +26,14 @@ SettingsOnDisk ReadSettingsOnDisk(const std::string& path) {
         return disk;
     }
     disk.content = ContentOf(settings);
+    disk.text = SettingsText(disk.content.servers, disk.content.options, disk.content.startupPassword);
     return disk;
 }
 
 SharedSettingsFile::SharedSettingsFile(std::string path, SettingsContent base)
     : path_(std::move(path))
-    , base_(std::move(base)) {}
+    , base_(std::move(base))
+    , baseText_(SettingsText(base_.servers, base_.options, base_.startupPassword)) {}
 
 std::string SharedSettingsFile::LockPathFor(const std::string& path) {
     return path + ".lock";
@@ -66,11 +68,18 @@ SharedSettingsFile::Saved SharedSettingsFile::Save(const SettingsContent& mine, 
         return saved;
     }
     base_ = content;
+    baseText_ = SettingsText(content.servers, content.options, content.startupPassword);
     return saved;
 }
 
-MergedSettings SharedSettingsFile::TakeIn(const SettingsContent& mine, const SettingsContent& onDisk) {
-    MergedSettings merged = MergeSettings(base_, mine, onDisk);
-    base_ = onDisk;
+MergedSettings SharedSettingsFile::TakeIn(const SettingsContent& mine, const SettingsOnDisk& onDisk) {
+    MergedSettings merged = MergeSettings(base_, mine, onDisk.content);
+    base_ = onDisk.content;
+    baseText_ = onDisk.text;
     return merged;
+}
+
+void SharedSettingsFile::TakeIn(SettingsOnDisk&& onDisk) {
+    base_ = std::move(onDisk.content);
+    baseText_ = std::move(onDisk.text);
 }

@@ -15,6 +15,8 @@ struct SettingsOnDisk {
     };
     State state = State::Read;
     SettingsContent content;
+    // The text a save of `content` writes, to tell at a glance whether it is what a window already holds.
+    std::string text;
     FileStamp stamp;
 };
 
@@ -43,9 +45,13 @@ public:
     [[nodiscard]] Saved Save(const SettingsContent& mine, std::chrono::milliseconds patience);
 
     // Merges what a watch read from the file into `mine`, and takes the file's content as the new base.
-    [[nodiscard]] MergedSettings TakeIn(const SettingsContent& mine, const SettingsContent& onDisk);
+    [[nodiscard]] MergedSettings TakeIn(const SettingsContent& mine, const SettingsOnDisk& onDisk);
+    // The same for a window that holds nothing unsaved: the file's content is all of it, and no merge is needed.
+    void TakeIn(SettingsOnDisk&& onDisk);
 
     [[nodiscard]] const SettingsContent& Base() const { return base_; }
+    // Whether `onDisk` holds just what the base holds.
+    [[nodiscard]] bool IsBase(const SettingsOnDisk& onDisk) const { return onDisk.text == baseText_; }
     [[nodiscard]] const std::string& Path() const { return path_; }
     // The name of the lock file kept beside the settings file.
     [[nodiscard]] static std::string LockPathFor(const std::string& path);
@@ -53,4 +59,5 @@ public:
 private:
     std::string path_;
     SettingsContent base_;
+    std::string baseText_;
 };
