@@ -62,7 +62,8 @@ struct Connection {
     int fd = -1;
     std::uint32_t peer = 0;
     Phase phase = Phase::Head;
-    // The events the epoll set watches for.
+    // Whether the connection is in the epoll set, and the events it watches for there.
+    bool registered = false;
     std::uint32_t watched = 0;
     // Close once the queued answers are out.
     bool closeAfter = false;
@@ -306,12 +307,13 @@ void Server::Worker::Accept() {
         }
         connection->fd = fd;
         connection->peer = address;
-        connection->watched = kReading;
         Enter(connection, Phase::Head);
-        epoll_event event{};
-        event.events = kReading;
-        event.data.ptr = connection;
-        epoll_ctl(epoll_, EPOLL_CTL_ADD, fd, &event);
+        // The head has often arrived with the connection: then it is answered, and often closed, before the
+        // connection ever joins the epoll set.
+        ReadFrom(connection);
+        if (connection->fd == fd && !connection->registered) {
+            Watch(connection, kReading);
+        }
     }
 }
 
@@ -507,6 +509,7 @@ void Server::Worker::Close(Connection* connection) {
     close(connection->fd);
     server_.Leave(connection->peer);
     connection->fd = -1;
+    connection->registered = false;
     connection->closeAfter = connection->answered = connection->stalled = connection->noDelay = false;
     connection->in.clear();
     connection->out.clear();
@@ -543,14 +546,15 @@ void Server::Worker::Enter(Connection* connection, Phase phase) {
 }
 
 void Server::Worker::Watch(Connection* connection, std::uint32_t events) {
-    if (connection->watched == events) {
+    if (connection->registered && connection->watched == events) {
         return;
     }
-    connection->watched = events;
     epoll_event event{};
     event.events = events;
     event.data.ptr = connection;
-    epoll_ctl(epoll_, EPOLL_CTL_MOD, connection->fd, &event);
+    epoll_ctl(epoll_, connection->registered ? EPOLL_CTL_MOD : EPOLL_CTL_ADD, connection->fd, &event);
+    connection->registered = true;
+    connection->watched = events;
 }
 
 void Server::Worker::Expire() {

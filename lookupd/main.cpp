@@ -15,6 +15,7 @@
 #include <cstring>
 #include <memory>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -104,7 +105,7 @@ rlim_t RaiseDescriptorLimit() {
     return limit.rlim_cur;
 }
 
-int Listen(const sockaddr_in& address) {
+int Listen(const sockaddr_in& address, unsigned requestDeadline) {
     const int listener = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     const int on = 1;
     if (listener < 0 || setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0 ||
@@ -115,6 +116,11 @@ int Listen(const sockaddr_in& address) {
         }
         return -1;
     }
+    // A connection reaches the service once its first bytes have come, so it is answered at once, and one that
+    // sends nothing is left to the kernel for about the request deadline. Where the option is missing, the
+    // service's own deadlines do the same, a little later.
+    const int deferSeconds = static_cast<int>(requestDeadline);
+    setsockopt(listener, IPPROTO_TCP, TCP_DEFER_ACCEPT, &deferSeconds, sizeof deferSeconds);
     return listener;
 }
 
@@ -192,7 +198,7 @@ int main(int argc, char** argv) {
     // A log reader that goes away must not end the service: a write to it then only fails.
     std::signal(SIGPIPE, SIG_IGN);
 
-    const int listener = Listen(listenAddress);
+    const int listener = Listen(listenAddress, options.requestDeadline);
     if (listener < 0) {
         std::fprintf(stderr, "tolvar-lookupd: cannot listen on %s: %s\n", options.listen.c_str(), std::strerror(errno));
         return 1;
