@@ -105,6 +105,14 @@ void DeadlineList::Remove(Connection* connection) {
     --size_;
 }
 
+// Reads what the client has sent so far, so that closing sends an orderly end after a refusal and not a reset
+// that could discard the refusal before the client reads it.
+void Discard(int fd) {
+    char discard[4096];
+    for (int round = 0; round < 16 && recv(fd, discard, sizeof discard, MSG_DONTWAIT) > 0; ++round) {
+    }
+}
+
 std::string AddressText(std::uint32_t address) {
     return DottedDecimal(address);
 }
@@ -279,6 +287,7 @@ void Server::Worker::Accept() {
             Log::Line(AddressText(address) + " has " + std::to_string(server_.limits_.perAddress) +
                       " connections open; refusing another");
             // The answer is best effort and the connection goes at once, whatever the peer does.
+            Discard(fd);
             std::string answer;
             AppendAnswer(answer, Reply{503, "too many connections from this address\n"}, false, false, Date());
             send(fd, answer.data(), answer.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
@@ -483,11 +492,7 @@ void Server::Worker::Flush(Connection* connection) {
 }
 
 void Server::Worker::Refuse(Connection* connection, unsigned status, std::string_view text) {
-    // What the client sent is read first, so closing sends an orderly end after the answer and not a reset that
-    // could discard the answer before the client reads it.
-    char discard[4096];
-    for (int round = 0; round < 16 && recv(connection->fd, discard, sizeof discard, MSG_DONTWAIT) > 0; ++round) {
-    }
+    Discard(connection->fd);
     connection->in.clear();
     connection->stalled = false;
     if (connection->phase == Phase::Resolving) {
