@@ -18,7 +18,7 @@ class Resolver;
 // order the requests came.
 //
 // Every connection is always under one deadline: a request head must arrive whole within `headDeadline` of the
-// connection's start, or of its first byte on a connection kept open (then 408); a connection kept open with
+// connection's arrival, or of its first byte on a connection kept open (then 408); a connection kept open with
 // nothing sent is closed after `idleLimit`; an answer not taken by the client within `headDeadline` is dropped
 // with its connection; a name not resolved within `resolveDeadline` is answered as found nowhere. A head that can
 // be no HTTP request is answered 400 at once. One address may hold `perAddress` connections at once, whether they
