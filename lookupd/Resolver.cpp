@@ -1,10 +1,13 @@
 #include "Resolver.h"
 
 #include <arpa/inet.h>
+#include <condition_variable>
 #include <csignal>
 #include <cstring>
+#include <deque>
 #include <netdb.h>
 #include <sys/eventfd.h>
+#include <thread>
 #include <unistd.h>
 #include <utility>
 
@@ -31,54 +34,80 @@ std::vector<Mailbox::Result> Mailbox::Take() {
     return std::exchange(results_, {});
 }
 
-struct Resolver::Lookup {
-    std::string name;
-    addrinfo hints{};
-    gaicb request{};
-    std::shared_ptr<Mailbox> mailbox;
-    std::uint64_t token = 0;
-    std::shared_ptr<std::atomic<unsigned>> underWay;
+struct Resolver::Pool {
+    struct Lookup {
+        std::string name;
+        std::shared_ptr<Mailbox> mailbox;
+        std::uint64_t token;
+        std::chrono::steady_clock::time_point due;
+    };
+
+    void Serve() {
+        std::unique_lock lock(mutex);
+        while (true) {
+            ready.wait(lock, [this] { return stopping || !waiting.empty(); });
+            if (stopping) {
+                return;
+            }
+            Lookup lookup = std::move(waiting.front());
+            waiting.pop_front();
+            lock.unlock();
+            // One whose caller has already answered without it is not worth a thread's time.
+            if (std::chrono::steady_clock::now() < lookup.due) {
+                lookup.mailbox->Post({lookup.token, AddressOf(lookup.name)});
+            }
+            lookup.mailbox.reset();
+            lock.lock();
+        }
+    }
+
+    static std::optional<std::uint32_t> AddressOf(const std::string& name) {
+        addrinfo hints{};
+        hints.ai_family = AF_INET;
+        hints.ai_socktype = SOCK_STREAM;
+        addrinfo* found = nullptr;
+        if (getaddrinfo(name.c_str(), nullptr, &hints, &found) != 0 || found == nullptr) {
+            return std::nullopt;
+        }
+        const std::uint32_t address = ntohl(reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr.s_addr);
+        freeaddrinfo(found);
+        return address;
+    }
+
+    std::mutex mutex;
+    std::condition_variable ready;
+    std::deque<Lookup> waiting;
+    std::size_t limit = 0;
+    bool stopping = false;
 };
 
-Resolver::Resolver(unsigned limit)
-    : limit_(limit)
-    , underWay_(std::make_shared<std::atomic<unsigned>>(0)) {}
-
-bool Resolver::Start(const std::string& name, std::shared_ptr<Mailbox> mailbox, std::uint64_t token) {
-    if (underWay_->fetch_add(1) >= limit_) {
-        --*underWay_;
-        return false;
+Resolver::Resolver(unsigned threads, unsigned queued)
+    : pool_(std::make_shared<Pool>()) {
+    pool_->limit = queued;
+    // The threads take no signals: the stop signals belong to the thread that waits for them.
+    sigset_t all;
+    sigset_t previous;
+    sigfillset(&all);
+    pthread_sigmask(SIG_BLOCK, &all, &previous);
+    for (unsigned i = 0; i < threads; ++i) {
+        std::thread([pool = pool_] { pool->Serve(); }).detach();
     }
-    auto* lookup = new Lookup{name, {}, {}, std::move(mailbox), token, underWay_};
-    lookup->hints.ai_family = AF_INET;
-    lookup->hints.ai_socktype = SOCK_STREAM;
-    lookup->request.ar_name = lookup->name.c_str();
-    lookup->request.ar_request = &lookup->hints;
-    sigevent done{};
-    done.sigev_notify = SIGEV_THREAD;
-    done.sigev_value.sival_ptr = lookup;
-    done.sigev_notify_function = [](sigval value) { Finished(static_cast<Lookup*>(value.sival_ptr)); };
-    gaicb* requests[] = {&lookup->request};
-    if (getaddrinfo_a(GAI_NOWAIT, requests, 1, &done) != 0) {
-        --*underWay_;
-        delete lookup;
-        return false;
-    }
-    return true;
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
 }
 
-void Resolver::Finished(Lookup* lookup) {
-    std::optional<std::uint32_t> address;
-    if (gai_error(&lookup->request) == 0) {
-        for (const addrinfo* found = lookup->request.ar_result; found != nullptr; found = found->ai_next) {
-            if (found->ai_family == AF_INET) {
-                address = ntohl(reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr.s_addr);
-                break;
-            }
-        }
-        freeaddrinfo(lookup->request.ar_result);
+Resolver::~Resolver() {
+    const std::lock_guard lock(pool_->mutex);
+    pool_->stopping = true;
+    pool_->ready.notify_all();
+}
+
+bool Resolver::Start(const std::string& name, std::shared_ptr<Mailbox> mailbox, std::uint64_t token,
+                     std::chrono::steady_clock::time_point due) {
+    const std::lock_guard lock(pool_->mutex);
+    if (pool_->waiting.size() >= pool_->limit) {
+        return false;
     }
-    lookup->mailbox->Post({lookup->token, address});
-    --*lookup->underWay;
-    delete lookup;
+    pool_->waiting.push_back({name, std::move(mailbox), token, due});
+    pool_->ready.notify_one();
+    return true;
 }

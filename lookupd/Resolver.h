@@ -1,6 +1,6 @@
 #pragma once
 
-#include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -33,22 +33,25 @@ private:
     std::vector<Result> results_;
 };
 
-// Host names to IPv4 addresses without holding the caller: each lookup runs in the C library's own lookup threads
-// (getaddrinfo_a), and its result goes to a mailbox. At most `limit` lookups are under way at once, so a resolver
-// that never answers ties up a bounded number of threads; the caller keeps its own deadline, as a lookup that has
-// begun cannot be called back.
+// Host names to IPv4 addresses without holding the caller: a few threads of its own ask the system resolver
+// (getaddrinfo, so the hosts file and the configured DNS servers count as for any program) and leave each result
+// in the mailbox the lookup names. Lookups wait in a queue of bounded length; a resolver that never answers so ties
+// up no more than the pool's threads, and the caller keeps its own deadline, since a lookup that has begun cannot
+// be called back. The pool is the program's own rather than the C library's getaddrinfo_a, whose threads are
+// hidden from the thread checker the tests run under.
 class Resolver {
 public:
-    explicit Resolver(unsigned limit);
+    Resolver(unsigned threads, unsigned queued);
+    // The threads go as soon as their lookups end; those stuck on a silent server do not hold up the caller.
+    ~Resolver();
+    Resolver(const Resolver&) = delete;
+    Resolver& operator=(const Resolver&) = delete;
 
-    // False, and nothing is started, when `limit` lookups are already under way.
-    bool Start(const std::string& name, std::shared_ptr<Mailbox> mailbox, std::uint64_t token);
+    // False, and nothing is queued, when `queued` lookups already wait. A lookup not begun by `due` is dropped.
+    bool Start(const std::string& name, std::shared_ptr<Mailbox> mailbox, std::uint64_t token,
+               std::chrono::steady_clock::time_point due);
 
 private:
-    struct Lookup;
-    static void Finished(Lookup* lookup);
-
-    const unsigned limit_;
-    // Shared with the lookups, which may end after the resolver is gone.
-    std::shared_ptr<std::atomic<unsigned>> underWay_;
+    struct Pool;
+    std::shared_ptr<Pool> pool_;
 };

@@ -423,7 +423,7 @@ void Server::Worker::Answer(Connection* connection, const RequestHead& head) {
     Asked asked = Ask(head, connection->peer, server_.locator_, server_.resolver_ != nullptr);
     if (!asked.reply) {
         const std::uint64_t lookup = nextLookup_++;
-        if (server_.resolver_->Start(asked.name, mailbox_, lookup)) {
+        if (server_.resolver_->Start(asked.name, mailbox_, lookup, Clock::now() + server_.limits_.resolveDeadline)) {
             connection->lookup = lookup;
             connection->lookupHeadOnly = headOnly;
             connection->lookupKeepOpen = keepOpen;

@@ -31,8 +31,9 @@ constexpr const char* kDefaultDatabase = "/usr/share/GeoIP/GeoIP.dat";
 constexpr std::size_t kHeadBytes = 8 * 1024;
 // Connections waiting for a request, and connections from one address, each at most this many.
 constexpr unsigned kConnectionLimit = 1000;
-// Names being resolved at once; a resolver that never answers ties up no more lookup threads than this.
-constexpr unsigned kResolving = 32;
+// Threads that resolve names, and names waiting for one: a resolver that never answers ties up no more than this.
+constexpr unsigned kResolverThreads = 8;
+constexpr unsigned kResolverQueue = 64;
 // Tolvar waits a few seconds for a lookup; a name that takes longer is answered as found nowhere before that.
 constexpr std::chrono::seconds kResolveDeadline{2};
 
@@ -217,7 +218,7 @@ int main(int argc, char** argv) {
     limits.headBytes = kHeadBytes;
     std::optional<Resolver> resolver;
     if (options.resolveNames) {
-        resolver.emplace(kResolving);
+        resolver.emplace(kResolverThreads, kResolverQueue);
     }
     auto server =
         std::make_unique<Server>(listener, options.threads, limits, *locator, resolver ? &*resolver : nullptr);
