@@ -467,6 +467,10 @@ void Server::Worker::Flush(Connection* connection) {
             return;
         }
         if (connection->closeAfter) {
+            if (!connection->in.empty()) {
+                // The client sent more behind the last request; what is still unread would reset the connection.
+                Discard(connection->fd);
+            }
             Close(connection);
             return;
         }
