@@ -445,53 +445,50 @@ void Server::Worker::Queue(Connection* connection, const Reply& reply, bool head
 }
 
 void Server::Worker::Flush(Connection* connection) {
-    while (true) {
-        if (!connection->out.empty()) {
-            const ssize_t sent =
-                send(connection->fd, connection->out.data(), connection->out.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
-            if (sent < 0 && errno != EAGAIN && errno != EINTR) {
-                Close(connection);
-                return;
-            }
-            connection->out.erase(0, static_cast<std::size_t>(std::max<ssize_t>(sent, 0)));
-        }
-        if (connection->phase == Phase::Resolving) {
-            // Whatever the client has not taken yet goes out with the answer about the name.
-            return;
-        }
-        if (!connection->out.empty()) {
-            if (connection->phase != Phase::Writing) {
-                Enter(connection, Phase::Writing);
-            }
-            Watch(connection, EPOLLOUT);
-            return;
-        }
-        if (connection->closeAfter) {
-            if (!connection->in.empty()) {
-                // The client sent more behind the last request; what is still unread would reset the connection.
-                Discard(connection->fd);
-            }
+    if (!connection->out.empty()) {
+        const ssize_t sent =
+            send(connection->fd, connection->out.data(), connection->out.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (sent < 0 && errno != EAGAIN && errno != EINTR) {
             Close(connection);
             return;
         }
-        if (connection->stalled) {
-            connection->stalled = false;
-            Process(connection, connection->in, true);
-            return;
-        }
-        Watch(connection, kReading);
-        const bool waiting = connection->phase == Phase::Head || connection->phase == Phase::Idle;
-        if (connection->answered || !waiting) {
-            connection->answered = false;
-            if (!connection->noDelay) {
-                // Kept open: answers to requests that follow go out at once, not held back for acknowledgements.
-                const int on = 1;
-                setsockopt(connection->fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-                connection->noDelay = true;
-            }
-            Enter(connection, connection->in.empty() ? Phase::Idle : Phase::Head);
-        }
+        connection->out.erase(0, static_cast<std::size_t>(std::max<ssize_t>(sent, 0)));
+    }
+    if (connection->phase == Phase::Resolving) {
+        // Whatever the client has not taken yet goes out with the answer about the name.
         return;
+    }
+    if (!connection->out.empty()) {
+        if (connection->phase != Phase::Writing) {
+            Enter(connection, Phase::Writing);
+        }
+        Watch(connection, EPOLLOUT);
+        return;
+    }
+    if (connection->closeAfter) {
+        if (!connection->in.empty()) {
+            // The client sent more behind the last request; what is still unread would reset the connection.
+            Discard(connection->fd);
+        }
+        Close(connection);
+        return;
+    }
+    if (connection->stalled) {
+        connection->stalled = false;
+        Process(connection, connection->in, true);
+        return;
+    }
+    Watch(connection, kReading);
+    const bool waiting = connection->phase == Phase::Head || connection->phase == Phase::Idle;
+    if (connection->answered || !waiting) {
+        connection->answered = false;
+        if (!connection->noDelay) {
+            // Kept open: answers to requests that follow go out at once, not held back for acknowledgements.
+            const int on = 1;
+            setsockopt(connection->fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+            connection->noDelay = true;
+        }
+        Enter(connection, connection->in.empty() ? Phase::Idle : Phase::Head);
     }
 }
 
