@@ -3,19 +3,19 @@
 #include "AnswerPage.h"
 #include "Locator.h"
 #include "Log.h"
-#include "RequestGate.h"
-
-#include <microhttpd.h>
+#include "Resolver.h"
+#include "Server.h"
 
 #include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <memory>
-#include <netdb.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -27,14 +27,15 @@
 namespace {
 
 constexpr const char* kDefaultDatabase = "/usr/share/GeoIP/GeoIP.dat";
-// Longer than any host name; a longer value is a malformed request, not a name.
-constexpr std::size_t kMaxQuery = 255;
-// Per connection: enough for any honest request head, small enough that a flood of them costs little.
-constexpr std::size_t kConnectionMemory = 16 * 1024;
-// The largest request head taken; the rest of a connection's memory holds the answer.
+// The largest request head taken.
 constexpr std::size_t kHeadBytes = 8 * 1024;
-// Connections waiting for their heads, and connections being answered, each at most this many.
+// Connections waiting for a request, and connections from one address, each at most this many.
 constexpr unsigned kConnectionLimit = 1000;
+// Threads that resolve names, and names waiting for one: a resolver that never answers ties up no more than this.
+constexpr unsigned kResolverThreads = 8;
+constexpr unsigned kResolverQueue = 64;
+// Tolvar waits a few seconds for a lookup; a name that takes longer is answered as found nowhere before that.
+constexpr std::chrono::seconds kResolveDeadline{2};
 
 struct Options {
     std::string listen = "127.0.0.1:8937";
@@ -43,33 +44,33 @@ struct Options {
     bool resolveNames = true;
     unsigned requestDeadline = 5;
     unsigned perAddressLimit = 64;
-};
-
-struct Service {
-    const Locator* locator;
-    bool resolveNames;
+    unsigned keepAlive = 4;
 };
 
 void PrintHelp(std::FILE* out) {
-    std::fprintf(
-        out,
-        "Usage: tolvar-lookupd [OPTIONS]\n"
-        "Answers Tolvar's IP lookups: GET / shows the caller's address and country, GET /?IP=ADDRESS\n"
-        "the country of an IPv4 address or host name, in Chinese, as a UTF-8 HTML page.\n\n"
-        "  --listen ADDRESS:PORT  where to listen (default 127.0.0.1:8937; port 0 picks a free port)\n"
-        "  --database FILE        GeoIP country database (default %s)\n"
-        "  --threads N            worker threads (default: one per processor)\n"
-        "  --no-resolve           answer only IPv4 addresses, never asking the resolver about names\n"
-        "  --request-deadline S   a request head must arrive whole within S seconds, however slowly it\n"
-        "                         trickles in (default 5), or the connection is closed with 408\n"
-        "  --per-address-limit N  connections one client address may have open before their requests\n"
-        "                         are in (default 64); more are closed with 503\n"
-        "  --help                 show this text\n"
-        "  --version              show the version\n\n"
-        "Once listening it prints \"listening on http://ADDRESS:PORT/\" and serves until SIGINT or SIGTERM.\n"
-        "Each connection carries one request. Problems are reported on standard error, at most %u lines\n"
-        "a second and never waited for: lines that a full or unread log cannot take are dropped and counted.\n",
-        kDefaultDatabase, Log::kLinesPerSecond);
+    std::fprintf(out,
+                 "Usage: tolvar-lookupd [OPTIONS]\n"
+                 "Answers Tolvar's IP lookups: GET / shows the caller's address and country, GET /?IP=ADDRESS\n"
+                 "the country of an IPv4 address or host name, in Chinese, as a UTF-8 HTML page.\n\n"
+                 "  --listen ADDRESS:PORT  where to listen (default 127.0.0.1:8937; port 0 picks a free port)\n"
+                 "  --database FILE        GeoIP country database (default %s)\n"
+                 "  --threads N            worker threads (default: one per processor)\n"
+                 "  --no-resolve           answer only IPv4 addresses, never asking the resolver about names\n"
+                 "  --request-deadline S   a request head must arrive whole within S seconds of its first byte,\n"
+                 "                         however slowly it trickles in (default 5), or the connection is closed\n"
+                 "                         with 408\n"
+                 "  --keep-alive S         a connection may stay open idle between requests for S seconds\n"
+                 "                         (default 4)\n"
+                 "  --per-address-limit N  connections one client address may have open at once, waiting for a\n"
+                 "                         request or idle after one (default 64); more are closed with 503\n"
+                 "  --help                 show this text\n"
+                 "  --version              show the version\n\n"
+                 "Once listening it prints \"listening on http://ADDRESS:PORT/\" and serves until SIGINT or SIGTERM.\n"
+                 "Connections stay open for further requests, which may be pipelined. A host name is resolved without\n"
+                 "holding up other clients; one not resolved within %u seconds is answered as found nowhere.\n"
+                 "Problems are reported on standard error, at most %u lines a second and never waited for: lines\n"
+                 "that a full or unread log cannot take are dropped and counted.\n",
+                 kDefaultDatabase, static_cast<unsigned>(kResolveDeadline.count()), Log::kLinesPerSecond);
 }
 
 bool ParseListen(const std::string& text, sockaddr_in& address) {
@@ -90,100 +91,6 @@ bool ParseListen(const std::string& text, sockaddr_in& address) {
     return true;
 }
 
-MHD_Result Reply(MHD_Connection* connection, unsigned status, const std::string& body) {
-    MHD_Response* response =
-        MHD_create_response_from_buffer(body.size(), const_cast<char*>(body.data()), MHD_RESPMEM_MUST_COPY);
-    MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE,
-                            status == MHD_HTTP_OK ? "text/html; charset=utf-8" : "text/plain; charset=utf-8");
-    MHD_add_response_header(response, MHD_HTTP_HEADER_CACHE_CONTROL, "no-store");
-    // One request a connection: every request then passes the gate that bounds how long its head may take.
-    MHD_add_response_header(response, MHD_HTTP_HEADER_CONNECTION, "close");
-    if (status == MHD_HTTP_METHOD_NOT_ALLOWED) {
-        MHD_add_response_header(response, MHD_HTTP_HEADER_ALLOW, "GET, HEAD");
-    }
-    const MHD_Result queued = MHD_queue_response(connection, status, response);
-    MHD_destroy_response(response);
-    return queued;
-}
-
-// The address a query names: an IPv4 address as it is, or the first IPv4 address of a host name.
-std::optional<std::uint32_t> AddressOf(const std::string& query, bool resolveNames) {
-    if (const std::optional<std::uint32_t> address = ParseIpv4(query)) {
-        return address;
-    }
-    if (!resolveNames || !IsHostName(query)) {
-        return std::nullopt;
-    }
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* found = nullptr;
-    if (getaddrinfo(query.c_str(), nullptr, &hints, &found) != 0 || found == nullptr) {
-        return std::nullopt;
-    }
-    const std::uint32_t address = ntohl(reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr.s_addr);
-    freeaddrinfo(found);
-    return address;
-}
-
-MHD_Result Answer(void* context, MHD_Connection* connection, const char* url, const char* method, const char* version,
-                  const char*, std::size_t* uploadSize, void** requestState) {
-    const auto& service = *static_cast<const Service*>(context);
-    const bool firstCall = *requestState == nullptr;
-    *requestState = connection;
-    if (std::strcmp(version, MHD_HTTP_VERSION_1_0) != 0 &&
-        MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_HOST) == nullptr) {
-        return Reply(connection, MHD_HTTP_BAD_REQUEST, "an HTTP/1.1 request names its Host\n");
-    }
-    if (std::strcmp(method, MHD_HTTP_METHOD_GET) != 0 && std::strcmp(method, MHD_HTTP_METHOD_HEAD) != 0) {
-        return Reply(connection, MHD_HTTP_METHOD_NOT_ALLOWED, "method not allowed\n");
-    }
-    // A lookup carries no body; one that announces or sends one is refused before it is read.
-    if (*uploadSize != 0 ||
-        MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_CONTENT_LENGTH) != nullptr ||
-        MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_TRANSFER_ENCODING) != nullptr) {
-        *uploadSize = 0;
-        return Reply(connection, MHD_HTTP_BAD_REQUEST, "a lookup has no body\n");
-    }
-    if (firstCall) {
-        // Answering before the request is complete would make the library close the connection afterwards;
-        // the second call comes once the head is through, and keeps the connection for the next request.
-        return MHD_YES;
-    }
-    if (std::strcmp(url, "/") != 0) {
-        return Reply(connection, MHD_HTTP_NOT_FOUND, "not found\n");
-    }
-    const char* ip = nullptr;
-    std::size_t ipLength = 0;
-    MHD_lookup_connection_value_n(connection, MHD_GET_ARGUMENT_KIND, "IP", 2, &ip, &ipLength);
-    if (ip != nullptr && ipLength > kMaxQuery) {
-        return Reply(connection, MHD_HTTP_BAD_REQUEST, "address too long\n");
-    }
-    // "%00" decodes to a zero byte that would end the address early; the gate refuses it, and so does the page.
-    if (ip != nullptr && std::strlen(ip) != ipLength) {
-        return Reply(connection, MHD_HTTP_BAD_REQUEST, "malformed address\n");
-    }
-
-    std::string caller;
-    const MHD_ConnectionInfo* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
-    if (info != nullptr && info->client_addr != nullptr && info->client_addr->sa_family == AF_INET) {
-        caller = DottedDecimal(ntohl(reinterpret_cast<const sockaddr_in*>(info->client_addr)->sin_addr.s_addr));
-    }
-    const std::optional<std::uint32_t> callerNumber = ParseIpv4(caller);
-    const std::string callerLocation = callerNumber ? service.locator->CountryOf(*callerNumber) : std::string();
-
-    // Without a query the page looks up the caller itself.
-    const std::string query = ip != nullptr ? ip : caller;
-    std::optional<Located> result;
-    if (const std::optional<std::uint32_t> address = AddressOf(query, service.resolveNames)) {
-        const std::string& country = service.locator->CountryOf(*address);
-        if (!country.empty()) {
-            result = Located{DottedDecimal(*address), *address, country};
-        }
-    }
-    return Reply(connection, MHD_HTTP_OK, AnswerPage(caller, callerLocation, result));
-}
-
 // The soft limit on open descriptors raised to the hard one, since every connection holds one; the limit now.
 rlim_t RaiseDescriptorLimit() {
     rlimit limit{};
@@ -200,7 +107,7 @@ rlim_t RaiseDescriptorLimit() {
     return limit.rlim_cur;
 }
 
-int Listen(const sockaddr_in& address) {
+int Listen(const sockaddr_in& address, unsigned requestDeadline) {
     const int listener = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     const int on = 1;
     if (listener < 0 || setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0 ||
@@ -211,11 +118,12 @@ int Listen(const sockaddr_in& address) {
         }
         return -1;
     }
+    // A connection reaches the service once its first bytes have come, so it is answered at once, and one that
+    // sends nothing is left to the kernel for about the request deadline. Where the option is missing, the
+    // service's own deadlines do the same, a little later.
+    const int deferSeconds = static_cast<int>(requestDeadline);
+    setsockopt(listener, IPPROTO_TCP, TCP_DEFER_ACCEPT, &deferSeconds, sizeof deferSeconds);
     return listener;
-}
-
-void LogFromDaemon(void*, const char* format, va_list arguments) {
-    Log::Format(format, arguments);
 }
 
 // A count option's value: a whole number from 1 to `most`.
@@ -252,6 +160,9 @@ int main(int argc, char** argv) {
         } else if (arg == "--request-deadline" && hasValue && (count = ParseCount(argv[i + 1], 3600))) {
             options.requestDeadline = *count;
             ++i;
+        } else if (arg == "--keep-alive" && hasValue && (count = ParseCount(argv[i + 1], 3600))) {
+            options.keepAlive = *count;
+            ++i;
         } else if (arg == "--per-address-limit" && hasValue && (count = ParseCount(argv[i + 1], kConnectionLimit))) {
             options.perAddressLimit = *count;
             ++i;
@@ -274,7 +185,8 @@ int main(int argc, char** argv) {
     if (options.threads == 0) {
         options.threads = std::max(1u, std::thread::hardware_concurrency());
     }
-    // Waiting and answered connections each take a descriptor; a low limit shrinks both halves alike.
+    options.threads = std::min(options.threads, 64u);
+    // Waiting connections and those being answered each take a descriptor; a low limit shrinks both halves alike.
     const rlim_t descriptors = RaiseDescriptorLimit();
     const unsigned connectionLimit =
         static_cast<unsigned>(std::clamp<rlim_t>(descriptors > 64 ? (descriptors - 64) / 2 : 1, 1, kConnectionLimit));
@@ -288,40 +200,28 @@ int main(int argc, char** argv) {
     // A log reader that goes away must not end the service: a write to it then only fails.
     std::signal(SIGPIPE, SIG_IGN);
 
-    const int listener = Listen(listenAddress);
+    const int listener = Listen(listenAddress, options.requestDeadline);
     if (listener < 0) {
         std::fprintf(stderr, "tolvar-lookupd: cannot listen on %s: %s\n", options.listen.c_str(), std::strerror(errno));
-        return 1;
-    }
-    // The daemon only answers: the gate accepts each connection and hands it over once its request head is in.
-    // Its own per-address count is a backstop, twice the gate's: an answered connection is cleared away a moment
-    // after its client has read the answer and may already have sent the next head through the gate.
-    Service service{locator.get(), options.resolveNames};
-    MHD_Daemon* daemon = MHD_start_daemon(
-        MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_EPOLL | MHD_USE_ITC | MHD_USE_NO_LISTEN_SOCKET | MHD_USE_ERROR_LOG, 0,
-        nullptr, nullptr, &Answer, &service, MHD_OPTION_EXTERNAL_LOGGER, &LogFromDaemon, nullptr,
-        MHD_OPTION_THREAD_POOL_SIZE, options.threads, MHD_OPTION_CONNECTION_TIMEOUT, 10u, MHD_OPTION_CONNECTION_LIMIT,
-        connectionLimit, MHD_OPTION_PER_IP_CONNECTION_LIMIT, 2 * options.perAddressLimit,
-        MHD_OPTION_CONNECTION_MEMORY_LIMIT, kConnectionMemory, MHD_OPTION_END);
-    if (daemon == nullptr) {
-        std::fprintf(stderr, "tolvar-lookupd: cannot start the HTTP daemon\n");
-        close(listener);
         return 1;
     }
     sockaddr_in bound{};
     socklen_t boundLength = sizeof bound;
     getsockname(listener, reinterpret_cast<sockaddr*>(&bound), &boundLength);
 
-    RequestGate::Limits limits;
-    limits.deadline = std::chrono::seconds(options.requestDeadline);
+    Server::Limits limits;
+    limits.headDeadline = std::chrono::seconds(options.requestDeadline);
+    limits.idleLimit = std::chrono::seconds(options.keepAlive);
+    limits.resolveDeadline = kResolveDeadline;
     limits.perAddress = options.perAddressLimit;
-    limits.held = connectionLimit;
+    limits.waiting = connectionLimit;
     limits.headBytes = kHeadBytes;
-    RequestGate gate(listener, limits, [daemon](int socket, const sockaddr_in& peer) {
-        // On refusal the daemon has closed the socket and said why through the log.
-        MHD_add_connection(daemon, socket, reinterpret_cast<const sockaddr*>(&peer), sizeof peer);
-    });
-    std::thread gateThread([&gate] { gate.Run(); });
+    std::optional<Resolver> resolver;
+    if (options.resolveNames) {
+        resolver.emplace(kResolverThreads, kResolverQueue);
+    }
+    auto server =
+        std::make_unique<Server>(listener, options.threads, limits, *locator, resolver ? &*resolver : nullptr);
 
     char host[INET_ADDRSTRLEN] = {};
     inet_ntop(AF_INET, &listenAddress.sin_addr, host, sizeof host);
@@ -330,9 +230,7 @@ int main(int argc, char** argv) {
 
     int signal = 0;
     sigwait(&stopSignals, &signal);
-    gate.Stop();
-    gateThread.join();
-    MHD_stop_daemon(daemon);
+    server.reset();
     Log::Flush(std::chrono::milliseconds(200));
     return 0;
 }
