@@ -45,7 +45,8 @@ windows: deps
 package: build
 	cd build/release && cpack -G DEB
 
-bench: deps
+bench:
+	@scripts/install-deps bench
 	cmake --preset bench
 	cmake --build --preset bench -j $(JOBS)
 	scripts/run-benchmarks build/bench
