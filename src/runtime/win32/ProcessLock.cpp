@@ -28,10 +28,10 @@ ProcessLock& ProcessLock::operator=(ProcessLock&& other) noexcept {
 Outcome ProcessLock::Acquire(const std::string& path, std::chrono::milliseconds patience) {
     Release();
     // Every sharing flag: the lock, not the open, is what keeps the others out, and nobody may be kept from
-    // opening the file to wait for it.
+    // opening the file to wait for it. Made hidden, as it is nothing a user works with beside the program.
     Win32::Handle file(::CreateFileW(Win32::WideFromUtf8(path).c_str(), GENERIC_READ | GENERIC_WRITE,
                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
-                                     FILE_ATTRIBUTE_NORMAL, nullptr));
+                                     FILE_ATTRIBUTE_HIDDEN, nullptr));
     if (!file.Valid()) {
         return LastError();
     }
