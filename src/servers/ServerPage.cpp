@@ -6,6 +6,7 @@
 #include "servers/ServerDrop.h"
 #include "servers/ServerEditorDialog.h"
 #include "servers/StatusPictures.h"
+#include "servers/WatchRelay.h"
 #include "servers/WatchTexts.h"
 #include "settings/SettingsFile.h"
 #include "ui/HelpNotice.h"
@@ -21,9 +22,7 @@
 #include <QTimer>
 #include <QToolTip>
 #include <algorithm>
-#include <deque>
 #include <functional>
-#include <mutex>
 #include <unordered_set>
 #include <utility>
 
@@ -76,64 +75,6 @@ void ShowNoSelection() {
 
 } // namespace
 
-// Carries probe results from the workers to the page on the GUI thread. Workers share it, so it outlives the
-// page; once the page is gone it drops whatever still arrives.
-class ServerPage::ProbeRelay {
-public:
-    explicit ProbeRelay(ServerPage* page)
-        : page_(page) {}
-
-    // Results are queued and taken in batches: a pass over a thousand entries ends within a few milliseconds,
-    // and one call per result would hold the window for all of them at once.
-    void Post(WatchReport report) {
-        std::lock_guard lock(mutex_);
-        if (page_ == nullptr) {
-            return;
-        }
-        reports_.push_back(std::move(report));
-        if (reports_.size() == 1) {
-            PostTake();
-        }
-    }
-
-    // Called on the GUI thread: the oldest reports, at most a batch of them. Another call is posted for the
-    // rest, so the window gets its own events in between.
-    std::vector<WatchReport> Take() {
-        std::lock_guard lock(mutex_);
-        const auto end = reports_.begin() + static_cast<std::ptrdiff_t>(std::min(reports_.size(), kReportBatch));
-        std::vector<WatchReport> taken(std::make_move_iterator(reports_.begin()), std::make_move_iterator(end));
-        reports_.erase(reports_.begin(), end);
-        if (!reports_.empty() && page_ != nullptr) {
-            PostTake();
-        }
-        return taken;
-    }
-
-    void Detach() {
-        std::lock_guard lock(mutex_);
-        page_ = nullptr;
-    }
-
-private:
-    static constexpr std::size_t kReportBatch = 100;
-
-    void PostTake() {
-        // A page deleted before the call runs takes the pending call with it.
-        QMetaObject::invokeMethod(
-            page_,
-            [page = page_] {
-                for (const WatchReport& report : page->relay_->Take()) {
-                    page->OnWatchReport(report);
-                }
-            },
-            Qt::QueuedConnection);
-    }
-
-    std::mutex mutex_;
-    ServerPage* page_;
-    std::deque<WatchReport> reports_;
-};
-
 ServerPage::ServerPage(ServerList& servers, const Bytes& settingsBytes, std::string& startupPassword, QWidget* parent,
                        ProbeSettings probe, std::chrono::milliseconds watchInterval)
     : QWidget(parent)
@@ -141,7 +82,7 @@ ServerPage::ServerPage(ServerList& servers, const Bytes& settingsBytes, std::str
     , startupPassword_(startupPassword)
     , ui_(std::make_unique<Ui::ServerPage>())
     , pictures_(StatusPictureStrip())
-    , relay_(std::make_shared<ProbeRelay>(this))
+    , relay_(std::make_shared<WatchRelay>(this, [this](const WatchReport& report) { OnWatchReport(report); }))
     , watch_(std::make_unique<ServerWatch>(servers, std::move(probe),
                                            [relay = relay_](WatchReport report) { relay->Post(std::move(report)); }))
     , watchTimer_(new QTimer(this)) {

@@ -17,6 +17,7 @@
 #include <unordered_map>
 
 class QTimer;
+class WatchRelay;
 class QTreeWidgetItem;
 class QUrl;
 
@@ -69,8 +70,6 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    class ProbeRelay;
-
     void SetOptions(const ConnectionOptions& options);
     // How much the settings text may still grow; ms.ini past its read limit would come back empty.
     std::size_t SettingsRoom() const;
@@ -105,7 +104,7 @@ private:
     std::unique_ptr<Ui::ServerPage> ui_;
     std::array<QIcon, 3> pictures_;
     std::unordered_map<ServerList::Id, QTreeWidgetItem*> rowsById_;
-    std::shared_ptr<ProbeRelay> relay_;
+    std::shared_ptr<WatchRelay> relay_;
     std::unique_ptr<ServerWatch> watch_;
     QTimer* watchTimer_;
     bool probePassStarted_ = false;
