@@ -11,14 +11,14 @@
 class QFileSystemWatcher;
 
 // A file that another process may change, watched for the window that shows it: through the file system's
-// notices where they come (a local disk), and by its stamp every two seconds where they do not (SMB, NFS). What
+// notices where they come (a local disk), and by its stamp every second where they do not (SMB, NFS). What
 // the file holds is read by `read` off the window's thread, so a slow or hung share never holds the window up,
 // and reaches `Changed` on it.
 class WatchedFile : public QObject {
     Q_OBJECT
 
 public:
-    static constexpr auto kPollInterval = std::chrono::seconds(2);
+    static constexpr auto kPollInterval = std::chrono::seconds(1);
 
     WatchedFile(std::string path, std::function<std::any()> read, QObject* parent = nullptr);
     ~WatchedFile() override;

@@ -120,4 +120,29 @@ TEST_F(ProgramDirectoryTest, AReadOnlyProgramDirectoryIsReadButSavesGoToThePerUs
     EXPECT_EQ(nowhere.EditablePath("websc.edb"), program.File("websc.edb"));
 }
 
+TEST_F(ProgramDirectoryTest, AProgramDirectoryAnybodyMayWriteKeepsNothingAndOthersLinksAreNotTaken) {
+    // A sticky world-writable folder, as /tmp is: anybody may plant files there.
+    TempDir program;
+    ::chmod(program.Path().c_str(), 01777);
+    const DataDirectories open = LocateDataDirectories(program.Path());
+    EXPECT_TRUE(open.programOpenToAll);
+    EXPECT_EQ(open.save, home_.Path() + "/.local/share/tolvar");
+
+    // A folder shared with a group is for sharing the list: it is used as it is.
+    ::chmod(program.Path().c_str(), 0770);
+    const DataDirectories shared = LocateDataDirectories(program.Path());
+    EXPECT_FALSE(shared.programOpenToAll);
+    EXPECT_EQ(shared.save, program.Path());
+
+    // There, a bookmark file that is another user's link is kept in the user's own directory instead.
+    if (::geteuid() != 0) {
+        return; // only root can make a link that belongs to someone else
+    }
+    TempDir elsewhere;
+    ASSERT_EQ(::symlink(elsewhere.File("theirs").c_str(), program.File("websc.edb").c_str()), 0);
+    ASSERT_EQ(::lchown(program.File("websc.edb").c_str(), OrdinaryUid() + 1, OrdinaryUid() + 1), 0);
+    EXPECT_EQ(shared.EditablePath("websc.edb"), home_.Path() + "/.local/share/tolvar/websc.edb");
+    EXPECT_FALSE(PathExists(elsewhere.File("theirs")));
+}
+
 } // namespace
