@@ -19,6 +19,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <filesystem>
 #include <string>
 #include <sys/wait.h>
 #include <thread>
@@ -144,6 +145,6 @@ int main(int argc, char** argv) {
     std::printf("\n");
     std::printf("  the other's changes shown: %d (the list's count changed at a 50 ms look)\n", shown);
     std::printf("  entries at the end: %zu\n", servers.Count());
-    std::system(("rm -rf " + std::string(folder)).c_str());
+    std::filesystem::remove_all(folder);
     return 0;
 }
