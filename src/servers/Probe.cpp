@@ -68,11 +68,9 @@ std::uint16_t ProbePort(std::string_view port) {
 }
 
 ServerStatus ProbeEntry(const std::string& host, std::string_view port, std::chrono::milliseconds bound) {
-    const std::optional<std::uint32_t> address = Tcp::ResolveIpv4(host);
-    if (!address) {
-        return ServerStatus::Offline;
-    }
-    return Tcp::ConnectAccepted(*address, ProbePort(port), bound) ? ServerStatus::Online : ServerStatus::Offline;
+    const std::vector<Tcp::Address> addresses = Tcp::Resolve(host);
+    return !addresses.empty() && Tcp::ConnectAccepted(addresses, ProbePort(port), bound) ? ServerStatus::Online
+                                                                                         : ServerStatus::Offline;
 }
 
 void StartProbePass(const ServerList& list, const ProbeSettings& settings, ProbeResultHandler onResult) {

@@ -26,6 +26,14 @@ std::string PasswordBlob(const Bytes& protectedPassword);
 // password line keeps its placeholder.
 std::string ConnectionFileText(const ServerEntry& entry, bool localDisk, std::string_view passwordBlob);
 
+// The address line's value: host, ":" and the port text, with an IPv6 address in brackets, as both clients read
+// it; without them the port would be taken for the address's last group.
+std::string FullAddress(const std::string& host, const std::string& port);
+
+// `text` (a filled connection file) with its first line, the screen mode, saying what the page chose: 1 for a
+// window, 2 for full screen. FreeRDP lets that line win over the window size of its command line.
+std::string WithScreenMode(std::string text, bool fullScreen);
+
 // The connection file as the Windows client writes its own: UTF-16LE after a byte-order mark. FreeRDP reads
 // a file without the mark as UTF-8, which would turn a Chinese account into another name.
 Bytes ConnectionFileUtf16(const std::string& text);
@@ -33,7 +41,9 @@ Bytes ConnectionFileUtf16(const std::string& text);
 // The screen options as separate words, in order: "/admin", then "/w:800" "/h:600" or "/f".
 std::vector<std::string> ClientOptions(const ConnectionOptions& options);
 
-// The client's command line as it reads on Windows: "mstsc.exe " + path + " " + each option and a blank.
+// The client's command line as it reads on Windows: "mstsc.exe " + path + " " + each option and a blank. A path
+// holding a blank is quoted, or the client would get its pieces as separate arguments; any other path stands
+// as it is.
 std::string ClientCommandLine(const std::string& path, const ConnectionOptions& options);
 
 // A temporary file name: lower-case hex of `number` and ".tmp".

@@ -22,9 +22,9 @@ WatchReport ProbeTimed(ServerList::Id id, std::string host, std::string port, st
                        const ServerList::StatusWriter& writer) {
     WatchReport report{.id = id, .host = std::move(host), .port = std::move(port), .probed = true};
     bool accepted = false;
-    if (const std::optional<std::uint32_t> address = Tcp::ResolveIpv4(report.host)) {
+    if (const std::vector<Tcp::Address> addresses = Tcp::Resolve(report.host); !addresses.empty()) {
         const SteadyClock::time_point start = SteadyClock::now();
-        accepted = Tcp::ConnectAccepted(*address, ProbePort(report.port), bound);
+        accepted = Tcp::ConnectAccepted(addresses, ProbePort(report.port), bound);
         report.connectTime = std::chrono::duration_cast<std::chrono::microseconds>(SteadyClock::now() - start);
     }
     report.status = accepted ? ServerStatus::Online : ServerStatus::Offline;
