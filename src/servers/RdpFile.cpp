@@ -118,10 +118,13 @@ std::string ConnectionFileText(const ServerEntry& entry, bool localDisk, std::st
     return Gbk::Replace(text, kSmartCard, localDisk ? "drivestoredirect:s:*" : "drivestoredirect:s:");
 }
 
+std::string AddressHost(const std::string& host) {
+    const bool bare = host.find(':') != std::string::npos && !host.starts_with('[');
+    return bare ? "[" + host + "]" : host;
+}
+
 std::string FullAddress(const std::string& host, const std::string& port) {
-    // Only an IPv6 address has a colon in it; one already in brackets keeps them.
-    const bool ipv6 = host.find(':') != std::string::npos && !host.starts_with('[');
-    return (ipv6 ? "[" + host + "]" : host) + ":" + port;
+    return AddressHost(host) + ":" + port;
 }
 
 std::string WithScreenMode(std::string text, bool fullScreen) {

@@ -26,8 +26,12 @@ std::string PasswordBlob(const Bytes& protectedPassword);
 // password line keeps its placeholder.
 std::string ConnectionFileText(const ServerEntry& entry, bool localDisk, std::string_view passwordBlob);
 
-// The address line's value: host, ":" and the port text, with an IPv6 address in brackets, as both clients read
-// it; without them the port would be taken for the address's last group.
+// The host as the clients read an address: an IPv6 address, the only kind with a colon in it, in brackets
+// (one already in them keeps them); any other host as it is.
+std::string AddressHost(const std::string& host);
+
+// The address line's value: the host as above, ":" and the port text. Without the brackets the port would be
+// taken for an IPv6 address's last group.
 std::string FullAddress(const std::string& host, const std::string& port);
 
 // `text` (a filled connection file) with its first line, the screen mode, saying what the page chose: 1 for a

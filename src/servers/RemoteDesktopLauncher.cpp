@@ -59,6 +59,14 @@ LaunchResult LaunchRemoteDesktop(const ServerEntry& entry, const ConnectionOptio
     result.commandLine = ClientCommandLine(result.connectionFile, options);
     // The client reads a connection file only as its first argument.
     std::vector<std::string> arguments{result.connectionFile};
+    // FreeRDP 2 takes a bracketed IPv6 address in the file for a name and fails to look it up, but reads one on
+    // its command line, where it wins over the file's.
+    if (entry.host.find(':') != std::string::npos) {
+        arguments.push_back("/v:" + Gbk::ToUtf8(AddressHost(entry.host)));
+        if (!entry.port.empty()) {
+            arguments.push_back("/port:" + Gbk::ToUtf8(entry.port));
+        }
+    }
     for (std::string& word : ClientOptions(options)) {
         arguments.push_back(std::move(word));
     }

@@ -190,11 +190,21 @@ TEST_F(RemoteDesktopLauncherTest, PathWithABlankStaysOneArgument) {
 
 TEST_F(RemoteDesktopLauncherTest, AnIpv6HostIsWrittenInBracketsAndRecordedBare) {
     StandInClient client;
-    ASSERT_EQ(LaunchRemoteDesktop(Entry("::1"), {}, false).outcome, LaunchOutcome::Started);
+    const LaunchResult result = LaunchRemoteDesktop(Entry("::1"), {}, false);
+    ASSERT_EQ(result.outcome, LaunchOutcome::Started);
     const auto run = client.WaitForRun();
     ASSERT_TRUE(run);
     EXPECT_NE(run->Utf8File().find("\r\nfull address:s:[::1]:3389\r\n"), std::string::npos) << run->Utf8File();
+    // The address again where FreeRDP 2 reads brackets.
+    EXPECT_EQ(run->arguments, (std::vector<std::string>{result.connectionFile, "/v:[::1]", "/port:3389", "/f",
+                                                        "/cert:tofu"}));
     EXPECT_EQ(RegistryQueryDword(kLocalDevicesKey, "::1"), 76u);
+
+    // Any other host is left to the file.
+    LaunchRemoteDesktop(Entry("10.1.2.3"), {}, false);
+    const auto other = client.WaitForRun();
+    ASSERT_TRUE(other);
+    EXPECT_EQ(other->arguments.size(), 3u);
 }
 
 TEST_F(RemoteDesktopLauncherTest, TextsNameTheLinuxClientAndPlaces) {
