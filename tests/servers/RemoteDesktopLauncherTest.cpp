@@ -207,13 +207,6 @@ TEST_F(RemoteDesktopLauncherTest, AnIpv6HostIsWrittenInBracketsAndRecordedBare) 
     EXPECT_EQ(other->arguments.size(), 3u);
 }
 
-TEST_F(RemoteDesktopLauncherTest, TextsNameTheLinuxClientAndPlaces) {
-    EXPECT_NE(NoClientText().find("freerdp2-x11"), std::string::npos);
-    EXPECT_NE(NoFileText().find("$XDG_RUNTIME_DIR"), std::string::npos);
-    EXPECT_EQ(NoClientText().find("mstsc"), std::string::npos);
-    EXPECT_EQ(TrustedCertificatesPlace("xfreerdp3"), "~/.config/freerdp/server/");
-}
-
 TEST_F(RemoteDesktopLauncherTest, PrefersTheNewerClient) {
     StandInClient client({"xfreerdp", "xfreerdp3"});
     LaunchRemoteDesktop(Entry("h"), {}, false);
