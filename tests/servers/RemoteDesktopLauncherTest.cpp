@@ -196,8 +196,8 @@ TEST_F(RemoteDesktopLauncherTest, AnIpv6HostIsWrittenInBracketsAndRecordedBare) 
     ASSERT_TRUE(run);
     EXPECT_NE(run->Utf8File().find("\r\nfull address:s:[::1]:3389\r\n"), std::string::npos) << run->Utf8File();
     // The address again where FreeRDP 2 reads brackets.
-    EXPECT_EQ(run->arguments, (std::vector<std::string>{result.connectionFile, "/v:[::1]", "/port:3389", "/f",
-                                                        "/cert:tofu"}));
+    EXPECT_EQ(run->arguments,
+              (std::vector<std::string>{result.connectionFile, "/v:[::1]", "/port:3389", "/f", "/cert:tofu"}));
     EXPECT_EQ(RegistryQueryDword(kLocalDevicesKey, "::1"), 76u);
 
     // Any other host is left to the file.
