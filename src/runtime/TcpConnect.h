@@ -1,23 +1,39 @@
 #pragma once
 
+#include <array>
 #include <chrono>
 #include <cstdint>
-#include <optional>
 #include <string>
+#include <vector>
 
-// Plain TCP reachability: does anything accept a connection at an IPv4 address and port?
+// Plain TCP reachability: does anything accept a connection at a host's address and port?
 namespace Tcp {
 
 // How long Windows keeps trying an unanswered connection; the probe gives up after as long.
 inline constexpr std::chrono::milliseconds kConnectBound{21000};
 
-// The IPv4 address (network byte order) that `host` names: dotted addresses directly, other names through the
-// resolver, first IPv4 address only. nullopt for an empty host or a failed lookup.
-std::optional<std::uint32_t> ResolveIpv4(const std::string& host);
+// One address of a host, in network byte order.
+struct Address {
+    enum class Family { Ipv4, Ipv6 };
+    Family family = Family::Ipv4;
+    // An IPv4 address fills the first four bytes.
+    std::array<std::uint8_t, 16> bytes{};
+    // The interface of an IPv6 link-local address ("fe80::1%2"); 0 for every other address.
+    std::uint32_t scope = 0;
 
-// Whether a TCP connection to address:port is accepted within `bound`; the connection is closed at once and
-// nothing is sent on it.
-bool ConnectAccepted(std::uint32_t address, std::uint16_t port, std::chrono::milliseconds bound);
+    bool operator==(const Address&) const = default;
+};
+
+// The addresses a connection to `host` tries, in order. A dotted IPv4 address (shorthand forms such as "127.1"
+// too) and an IPv6 address, bare or in brackets, stand for themselves; a name gives its first IPv4 address
+// and then its first IPv6 address, so a name with both is tried over IPv4 first and a name with only IPv6
+// addresses is still reached. Empty for an empty host or a failed lookup.
+std::vector<Address> Resolve(const std::string& host);
+
+// Whether a TCP connection to `port` at one of `addresses`, tried in order, is accepted within `bound` all
+// told; an address is given up for the next one when it refuses. The connection is closed at once and nothing
+// is sent on it.
+bool ConnectAccepted(const std::vector<Address>& addresses, std::uint16_t port, std::chrono::milliseconds bound);
 
 // Lets the process hold as many sockets as the hard limit allows, since every probe worker keeps one open.
 void RaiseOpenFileLimit();

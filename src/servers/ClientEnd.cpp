@@ -10,7 +10,10 @@ namespace {
 // from 128 on the client's failures to connect.
 constexpr std::array kQuiet{0, 1, 2, 3, 5, 11, 12};
 constexpr std::array kWrongCredentials{132, 134, 135, 148, 149, 151, 152, 154, 155, 156, 157, 158, 159};
-constexpr std::array kUnreachable{131, 139, 140, 141, 147};
+constexpr std::array kUnreachable{131, 139, 140, 141};
+// FreeRDP 2 ends so on a refused port, on a host that closes at once, and on a server that hangs up on a
+// wrong password during the network-level login.
+constexpr int kTransportFailed = 147;
 constexpr int kTlsFailed = 143;
 constexpr std::array kStartFailed{128, 129, 136, 138};
 
@@ -38,6 +41,9 @@ ClientFailure ClientFailureOf(const ProcessEnd& end, std::chrono::steady_clock::
     }
     if (In(kUnreachable, end.code)) {
         return ClientFailure::Unreachable;
+    }
+    if (end.code == kTransportFailed) {
+        return ClientFailure::Dropped;
     }
     // With the first certificate trusted on sight, the TLS step fails when the server shows another one.
     if (end.code == kTlsFailed) {

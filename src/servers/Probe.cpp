@@ -86,11 +86,11 @@ std::uint16_t ProbePort(std::string_view port) {
 
 ServerStatus ProbeEntry(const std::string& host, std::string_view port, std::chrono::milliseconds bound,
                         std::chrono::microseconds* connectTime) {
-    const std::optional<std::uint32_t> address = Tcp::ResolveIpv4(host);
-    if (!address) {
+    const std::vector<Tcp::Address> addresses = Tcp::Resolve(host);
+    if (addresses.empty()) {
         return ServerStatus::Offline;
     }
     // Stops once the attempt below has its answer.
     const ConnectTimer timer(connectTime);
-    return Tcp::ConnectAccepted(*address, ProbePort(port), bound) ? ServerStatus::Online : ServerStatus::Offline;
+    return Tcp::ConnectAccepted(addresses, ProbePort(port), bound) ? ServerStatus::Online : ServerStatus::Offline;
 }

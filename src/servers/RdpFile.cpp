@@ -110,12 +110,29 @@ std::string PasswordBlob(const Bytes& protectedPassword) {
 
 std::string ConnectionFileText(const ServerEntry& entry, bool localDisk, std::string_view passwordBlob) {
     std::string text = Gbk::Replace(ConnectionFileTemplate(), kAccount, entry.account);
-    text = Gbk::Replace(text, kAddress, entry.host + ":" + entry.port);
+    text = Gbk::Replace(text, kAddress, FullAddress(entry.host, entry.port));
     if (!entry.password.empty()) {
         text = Gbk::Replace(text, kPassword, "password 51:b:" + std::string(passwordBlob));
     }
     text = Gbk::Replace(text, kDisk, localDisk ? "redirectsmartcards:i:0" : "redirectsmartcards:i:1");
     return Gbk::Replace(text, kSmartCard, localDisk ? "drivestoredirect:s:*" : "drivestoredirect:s:");
+}
+
+std::string AddressHost(const std::string& host) {
+    const bool bare = host.find(':') != std::string::npos && !host.starts_with('[');
+    return bare ? "[" + host + "]" : host;
+}
+
+std::string FullAddress(const std::string& host, const std::string& port) {
+    return AddressHost(host) + ":" + port;
+}
+
+std::string WithScreenMode(std::string text, bool fullScreen) {
+    static const std::string_view kFullScreen = "screen mode id:i:2";
+    if (!fullScreen && text.starts_with(kFullScreen)) {
+        text[kFullScreen.size() - 1] = '1';
+    }
+    return text;
 }
 
 Bytes ConnectionFileUtf16(const std::string& text) {
@@ -140,7 +157,9 @@ std::vector<std::string> ClientOptions(const ConnectionOptions& options) {
 }
 
 std::string ClientCommandLine(const std::string& path, const ConnectionOptions& options) {
-    std::string line = "mstsc.exe " + path + " ";
+    // CommandLineToArgvW splits at blanks and tabs; a Windows file name holds no quote of its own.
+    const bool blank = path.find_first_of(" \t") != std::string::npos;
+    std::string line = "mstsc.exe " + (blank ? '"' + path + '"' : path) + " ";
     for (const std::string& word : ClientOptions(options)) {
         line += word + " ";
     }

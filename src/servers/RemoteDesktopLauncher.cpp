@@ -16,6 +16,19 @@ std::string ConnectionFileName(std::uint64_t number) {
 
 } // namespace
 
+std::string NoClientText() {
+    return "未找到远程桌面客户端 xfreerdp。\n请先安装 freerdp2-x11 软件包。";
+}
+
+std::string NoFileText() {
+    return "无法在只属于您的目录中创建连接文件，没有连接。\n"
+           "请检查 $XDG_RUNTIME_DIR 或 ~/.local/share/tolvar 的权限和剩余空间。";
+}
+
+std::string TrustedCertificatesPlace(const std::string& client) {
+    return client == "xfreerdp3" ? "~/.config/freerdp/server/" : "~/.config/freerdp/known_hosts2";
+}
+
 const std::vector<std::string>& RemoteDesktopClients() {
     static const std::vector<std::string> names{"xfreerdp3", "xfreerdp"};
     return names;
@@ -28,7 +41,7 @@ LaunchResult LaunchRemoteDesktop(const ServerEntry& entry, const ConnectionOptio
     }
 
     // The password line keeps its place with the blob of nothing protected: FreeRDP would only log a blob.
-    const std::string text = ConnectionFileText(entry, localDisk, PasswordBlob({}));
+    const std::string text = WithScreenMode(ConnectionFileText(entry, localDisk, PasswordBlob({})), options.fullScreen);
     const Bytes file = ConnectionFileUtf16(text);
     const std::string directory = PrivateSessionDirectory();
     if (!directory.empty()) {
@@ -46,6 +59,14 @@ LaunchResult LaunchRemoteDesktop(const ServerEntry& entry, const ConnectionOptio
     result.commandLine = ClientCommandLine(result.connectionFile, options);
     // The client reads a connection file only as its first argument.
     std::vector<std::string> arguments{result.connectionFile};
+    // FreeRDP 2 takes a bracketed IPv6 address in the file for a name and fails to look it up, but reads one on
+    // its command line, where it wins over the file's.
+    if (entry.host.find(':') != std::string::npos) {
+        arguments.push_back("/v:" + Gbk::ToUtf8(AddressHost(entry.host)));
+        if (!entry.port.empty()) {
+            arguments.push_back("/port:" + Gbk::ToUtf8(entry.port));
+        }
+    }
     for (std::string& word : ClientOptions(options)) {
         arguments.push_back(std::move(word));
     }

@@ -36,6 +36,13 @@ struct LaunchResult {
 // The remote desktop clients looked for on PATH, the preferred one first.
 const std::vector<std::string>& RemoteDesktopClients();
 
+// The words of this platform's launcher that name its own client and places, in UTF-8 for the window to show:
+// no client installed, no connection file could be made, and where the client keeps the certificates it trusts
+// (`client` is the client's file name).
+std::string NoClientText();
+std::string NoFileText();
+std::string TrustedCertificatesPlace(const std::string& client);
+
 // Connects to `entry`: writes the connection file under a fresh unguessable name into a directory that is the
 // user's alone, records the host's device value for the client when it has none, and starts the client
 // without waiting for the session. The password goes to the client on its standard input only: the client

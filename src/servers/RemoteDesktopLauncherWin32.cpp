@@ -19,6 +19,19 @@ constexpr std::chrono::milliseconds kIdleWait{1000};
 
 } // namespace
 
+std::string NoClientText() {
+    return "未找到远程桌面客户端 mstsc.exe（Windows 的“远程桌面连接”），没有连接。";
+}
+
+std::string NoFileText() {
+    return "无法在临时目录中创建连接文件，没有连接。\n请检查 %TEMP% 的权限和剩余空间。";
+}
+
+std::string TrustedCertificatesPlace(const std::string&) {
+    // mstsc.exe asks before it trusts another certificate, so this is only where it keeps its answers.
+    return "注册表 HKEY_CURRENT_USER\\Software\\Microsoft\\Terminal Server Client\\Servers";
+}
+
 const std::vector<std::string>& RemoteDesktopClients() {
     static const std::vector<std::string> names{"mstsc.exe"};
     return names;

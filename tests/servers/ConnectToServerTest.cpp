@@ -1,4 +1,5 @@
 #include "servers/ConnectToServer.h"
+#include "LoopbackPeers.h"
 #include "StandInClient.h"
 #include "runtime/MsgBox.h"
 #include "support/ModalDialogs.h"
@@ -85,16 +86,27 @@ TEST_F(ConnectToServerTest, MissingClientBoxIsARealBoxThatCloses) {
 
 TEST_F(ConnectToServerTest, FailedLoginIsToldOnceWithItsReason) {
     StandInClient client;
-    const std::pair<const char*, const char*> failures[] = {
-        {"154", "账号或密码错误"},
-        {"147", "主机不可达"},
-        {"143", "证书"},
-        {"128", "未能启动"},
+    const Listener listener;
+    const ClosedPort closed;
+    const struct {
+        const char* status;
+        std::string port;
+        const char* reason;
+    } failures[] = {
+        {"154", closed.PortText(), "账号或密码错误"},
+        {"141", listener.PortText(), "主机不可达"},
+        // FreeRDP ends alike on a port nobody answers and on a server that hung up on the login.
+        {"147", closed.PortText(), "主机不可达"},
+        {"147", listener.PortText(), "账号或密码错误"},
+        {"143", closed.PortText(), "证书"},
+        {"128", closed.PortText(), "未能启动"},
     };
-    for (const auto& [status, reason] : failures) {
+    for (const auto& [status, port, reason] : failures) {
         ScopedEnv exit("STANDIN_EXIT", status);
         MsgBox::ClearAnswered();
-        ConnectToServer(Entry(), {}, false, &context_);
+        ServerEntry entry = Entry();
+        entry.port = port;
+        ConnectToServer(entry, {}, false, &context_);
         const std::optional<MsgBox::Shown> box = BoxAfterClientEnds();
         ASSERT_TRUE(box) << status;
         EXPECT_TRUE(box->text.contains(QString::fromUtf8(reason))) << status << ": " << box->text.toStdString();
@@ -103,6 +115,22 @@ TEST_F(ConnectToServerTest, FailedLoginIsToldOnceWithItsReason) {
         QTest::qWait(100);
         EXPECT_EQ(MsgBox::Answered().size(), 1u);
     }
+}
+
+TEST_F(ConnectToServerTest, ACheckStillRunningWhenThePageGoesTellsNothing) {
+    StandInClient client;
+    const SilentPort silent;
+    ScopedEnv exit("STANDIN_EXIT", "147");
+    ServerEntry entry = Entry();
+    entry.port = silent.PortText();
+    auto context = std::make_unique<QObject>();
+    ConnectToServer(entry, {}, false, context.get());
+    ASSERT_TRUE(client.WaitForRun());
+    // Once the client's end is in, the check waits on the silent port; the page goes meanwhile.
+    QTest::qWait(500);
+    context.reset();
+    QTest::qWait(6000);
+    EXPECT_TRUE(MsgBox::Answered().empty());
 }
 
 TEST_F(ConnectToServerTest, SessionThatEndsNormallySaysNothingAndLeavesNoZombie) {

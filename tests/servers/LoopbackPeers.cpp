@@ -9,7 +9,7 @@
 
 namespace {
 
-sockaddr_in Loopback(std::uint16_t port) {
+sockaddr_in Loopback4(std::uint16_t port) {
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(port);
@@ -18,23 +18,33 @@ sockaddr_in Loopback(std::uint16_t port) {
 }
 
 // Binds a new stream socket to an ephemeral loopback port and returns it with the port.
-int BindEphemeral(std::uint16_t& port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address = Loopback(0);
-    socklen_t length = sizeof address;
-    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+int BindEphemeral(std::uint16_t& port, Loopback on = Loopback::Ipv4) {
+    sockaddr_storage address{};
+    socklen_t length = 0;
+    if (on == Loopback::Ipv4) {
+        *reinterpret_cast<sockaddr_in*>(&address) = Loopback4(0);
+        length = sizeof(sockaddr_in);
+    } else {
+        auto* ipv6 = reinterpret_cast<sockaddr_in6*>(&address);
+        ipv6->sin6_family = AF_INET6;
+        ipv6->sin6_addr = in6addr_loopback;
+        length = sizeof(sockaddr_in6);
+    }
+    const int fd = ::socket(address.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
         ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
         ADD_FAILURE() << "cannot bind a loopback socket";
         return fd;
     }
-    port = ntohs(address.sin_port);
+    // Both families keep the port at the same place.
+    port = ntohs(reinterpret_cast<const sockaddr_in*>(&address)->sin_port);
     return fd;
 }
 
 } // namespace
 
-Listener::Listener(int backlog) {
-    fd_ = BindEphemeral(port_);
+Listener::Listener(int backlog, Loopback on) {
+    fd_ = BindEphemeral(port_, on);
     if (::listen(fd_, backlog) != 0) {
         ADD_FAILURE() << "cannot listen";
     }
@@ -44,8 +54,8 @@ Listener::~Listener() {
     ::close(fd_);
 }
 
-ClosedPort::ClosedPort() {
-    fd_ = BindEphemeral(port_);
+ClosedPort::ClosedPort(Loopback on) {
+    fd_ = BindEphemeral(port_, on);
 }
 
 ClosedPort::~ClosedPort() {
@@ -55,7 +65,7 @@ ClosedPort::~ClosedPort() {
 SilentPort::SilentPort()
     : Listener(0) {
     filler_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    const sockaddr_in address = Loopback(port_);
+    const sockaddr_in address = Loopback4(port_);
     if (::connect(filler_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
         ADD_FAILURE() << "cannot fill the accept queue";
     }

@@ -3,12 +3,15 @@
 #include <cstdint>
 #include <string>
 
-// Peers on 127.0.0.1 for the probe, each on an ephemeral port so that tests running side by side never meet.
+// Peers on 127.0.0.1 (or ::1) for the probe, each on an ephemeral port so that tests running side by side
+// never meet.
+
+enum class Loopback { Ipv4, Ipv6 };
 
 // Accepts connections (into its queue; nobody calls accept).
 class Listener {
 public:
-    explicit Listener(int backlog = 128);
+    explicit Listener(int backlog = 128, Loopback on = Loopback::Ipv4);
     ~Listener();
     Listener(const Listener&) = delete;
     Listener& operator=(const Listener&) = delete;
@@ -24,7 +27,7 @@ protected:
 // A port bound but not listening: connections to it are refused. Holding it keeps anyone else off the port.
 class ClosedPort {
 public:
-    ClosedPort();
+    explicit ClosedPort(Loopback on = Loopback::Ipv4);
     ~ClosedPort();
     ClosedPort(const ClosedPort&) = delete;
     ClosedPort& operator=(const ClosedPort&) = delete;

@@ -7,12 +7,21 @@
 #include <chrono>
 #include <csignal>
 #include <cstddef>
+#include <cstring>
 #include <gtest/gtest.h>
 #include <linux/filter.h>
 #include <linux/seccomp.h>
+#include <map>
+#include <mutex>
+#include <net/if.h>
+#include <sched.h>
+#include <sys/ioctl.h>
+#include <sys/mount.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/syscall.h>
+#include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -44,12 +53,93 @@ TEST(ProbeTest, PortTextsConvertAsTheStringToIntegerRuleReadsThem) {
     }
 }
 
-TEST(ProbeTest, HostsResolveToIpv4) {
-    const std::uint32_t loopback = htonl(INADDR_LOOPBACK);
-    EXPECT_EQ(Tcp::ResolveIpv4("127.0.0.1"), loopback);
-    EXPECT_EQ(Tcp::ResolveIpv4("127.1"), loopback);
-    EXPECT_EQ(Tcp::ResolveIpv4("localhost"), loopback);
-    EXPECT_FALSE(Tcp::ResolveIpv4(""));
+const Tcp::Address kLoopback4{Tcp::Address::Family::Ipv4, {127, 0, 0, 1}};
+const Tcp::Address kLoopback6{Tcp::Address::Family::Ipv6, {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1}};
+
+TEST(ProbeTest, AddressesStandForThemselvesAndNamesAreLookedUp) {
+    using Addresses = std::vector<Tcp::Address>;
+    EXPECT_EQ(Tcp::Resolve("127.0.0.1"), Addresses{kLoopback4});
+    EXPECT_EQ(Tcp::Resolve("127.1"), Addresses{kLoopback4});
+    EXPECT_EQ(Tcp::Resolve("::1"), Addresses{kLoopback6});
+    EXPECT_EQ(Tcp::Resolve("[::1]"), Addresses{kLoopback6});
+    EXPECT_EQ(Tcp::Resolve("0:0::1"), Addresses{kLoopback6});
+    const Addresses local = Tcp::Resolve("localhost");
+    ASSERT_FALSE(local.empty());
+    EXPECT_EQ(local.front(), kLoopback4);
+    EXPECT_TRUE(Tcp::Resolve("").empty());
+}
+
+TEST(ProbeTest, AnIpv6ServerIsOnlineBareAndInBrackets) {
+    const Listener listener(128, Loopback::Ipv6);
+    const ClosedPort closed(Loopback::Ipv6);
+    EXPECT_EQ(ProbeEntry("::1", listener.PortText(), 5s), ServerStatus::Online);
+    EXPECT_EQ(ProbeEntry("[::1]", listener.PortText(), 5s), ServerStatus::Online);
+    EXPECT_EQ(ProbeEntry("::1", closed.PortText(), 5s), ServerStatus::Offline);
+    // The IPv6 listener is not there for IPv4.
+    EXPECT_EQ(ProbeEntry("127.0.0.1", listener.PortText(), 5s), ServerStatus::Offline);
+}
+
+// Makes a network and a hosts file of this process's own, so that names can be tried without asking any name
+// server: `hosts` stands for /etc/hosts and only the loopback device is up. False when the system lets no
+// process have them.
+bool EnterPrivateNetwork(const std::string& hosts) {
+    if (::unshare(CLONE_NEWNS | CLONE_NEWNET) != 0 ||
+        ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
+        return false;
+    }
+    char file[] = "/tmp/tolvar-hosts-XXXXXX";
+    const int fd = ::mkstemp(file);
+    const bool written = fd >= 0 && ::write(fd, hosts.data(), hosts.size()) == static_cast<ssize_t>(hosts.size());
+    if (fd >= 0) {
+        ::close(fd);
+    }
+    const bool bound = written && ::mount(file, "/etc/hosts", nullptr, MS_BIND, nullptr) == 0;
+    ::unlink(file);
+    const int socket = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    ifreq loopback{};
+    std::strcpy(loopback.ifr_name, "lo");
+    bool up = ::ioctl(socket, SIOCGIFFLAGS, &loopback) == 0;
+    loopback.ifr_flags = static_cast<short>(loopback.ifr_flags | IFF_UP);
+    up = up && ::ioctl(socket, SIOCSIFFLAGS, &loopback) == 0;
+    ::close(socket);
+    return bound && up;
+}
+
+// Whether a child may have a network and mounts of its own; the child makes only system calls, so it is safe
+// to fork whatever threads run.
+bool PrivateNetworksAllowed() {
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::_exit(::unshare(CLONE_NEWNS | CLONE_NEWNET) == 0 ? 0 : 1);
+    }
+    int status = 0;
+    return child > 0 && ::waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+TEST(ProbeTest, NamesWithOnlyIpv6AddressesAreReachedAndIpv4ComesFirst) {
+    if (!PrivateNetworksAllowed()) {
+        GTEST_SKIP() << "a network and hosts file of its own are not allowed here";
+    }
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            if (!EnterPrivateNetwork("::1 both.test\n127.0.0.1 both.test\n::1 only6.test\n")) {
+                std::_Exit(2);
+            }
+            const Listener listener(128, Loopback::Ipv6);
+            const ClosedPort closed(Loopback::Ipv6);
+            // The hosts file names ::1 first; the probe still tries IPv4 first.
+            if (Tcp::Resolve("both.test") != std::vector<Tcp::Address>{kLoopback4, kLoopback6}) {
+                std::_Exit(3);
+            }
+            if (ProbeEntry("only6.test", listener.PortText(), 5s) != ServerStatus::Online ||
+                ProbeEntry("only6.test", closed.PortText(), 5s) != ServerStatus::Offline) {
+                std::_Exit(4);
+            }
+            // Refused over IPv4, so the IPv6 address gets its turn.
+            std::_Exit(ProbeEntry("both.test", listener.PortText(), 5s) == ServerStatus::Online ? 0 : 5);
+        },
+        ::testing::ExitedWithCode(0), "");
 }
 
 TEST(ProbeTest, AListenerIsOnlineAndAClosedPortOffline) {

@@ -92,6 +92,25 @@ TEST(RdpFileTest, FilledLines) {
     EXPECT_EQ(lines[34], "drivestoredirect:s:*");
 }
 
+TEST(RdpFileTest, Ipv6AddressesAreWrittenInBrackets) {
+    EXPECT_EQ(FullAddress("::1", "3390"), "[::1]:3390");
+    EXPECT_EQ(FullAddress("fe80::1%2", "3389"), "[fe80::1%2]:3389");
+    EXPECT_EQ(FullAddress("[::1]", "3390"), "[::1]:3390");
+    EXPECT_EQ(FullAddress("10.1.2.3", "3389"), "10.1.2.3:3389");
+    EXPECT_EQ(FullAddress(Gbk::FromUtf8("服务器.example"), ""), Gbk::FromUtf8("服务器.example:"));
+    EXPECT_EQ(LinesOf(ConnectionFileText(Entry("2001:db8::7", "3390", "a", ""), false, ""))[5],
+              "full address:s:[2001:db8::7]:3390");
+}
+
+TEST(RdpFileTest, ScreenModeLineFollowsTheChoiceAndNothingElseChanges) {
+    // An account that reads like the line itself stays as it is.
+    const std::string text = ConnectionFileText(Entry("h", "1", "screen mode id:i:2", ""), false, "");
+    const std::string window = WithScreenMode(text, false);
+    EXPECT_TRUE(window.starts_with("screen mode id:i:1\r\ndesktopwidth:i:1280\r\n"));
+    EXPECT_EQ(window.substr(18), text.substr(18));
+    EXPECT_EQ(WithScreenMode(text, true), text);
+}
+
 TEST(RdpFileTest, PasswordPlaintextIsUtf16WithTerminatorInFixedSize) {
     const Bytes plain = PasswordPlaintext(Gbk::FromUtf8("a密"));
     ASSERT_EQ(plain.size(), 512u);
@@ -112,9 +131,11 @@ TEST(RdpFileTest, BlobIsUpperCaseHexWithOneExtraDigit) {
     EXPECT_EQ(PasswordBlob(Bytes(561, 0x11)).size() % 2, 1u);
 }
 
-TEST(RdpFileTest, CommandLineOptionsInOrder) {
+TEST(RdpFileTest, CommandLineOptionsInOrderAndAPathWithABlankQuoted) {
     EXPECT_EQ(ClientCommandLine("/tmp/1f.tmp", {false, true}), "mstsc.exe /tmp/1f.tmp /f ");
-    EXPECT_EQ(ClientCommandLine("/tmp/a b.tmp", {true, false}), "mstsc.exe /tmp/a b.tmp /admin /w:800 /h:600 ");
+    EXPECT_EQ(ClientCommandLine("C:\\Users\\John Smith\\Temp\\a.tmp", {true, false}),
+              "mstsc.exe \"C:\\Users\\John Smith\\Temp\\a.tmp\" /admin /w:800 /h:600 ");
+    EXPECT_EQ(ClientCommandLine("C:\\tab\there.tmp", {false, true}), "mstsc.exe \"C:\\tab\there.tmp\" /f ");
     EXPECT_EQ(ClientOptions({true, false}), (std::vector<std::string>{"/admin", "/w:800", "/h:600"}));
 }
 

@@ -97,6 +97,8 @@ TEST_F(RemoteDesktopLauncherTest, PasswordReachesTheClientOnlyOnItsInput) {
     const std::string file = GbkFile(*run);
     const auto lines = Gbk::Split(file, "\r\n");
     ASSERT_EQ(lines.size(), 45u);
+    // FreeRDP lets this line win over the window size of its command line.
+    EXPECT_EQ(lines[0], "screen mode id:i:1");
     EXPECT_EQ(lines[18], "password 51:b:0");
     EXPECT_EQ(lines[12], "redirectsmartcards:i:0");
 }
@@ -184,6 +186,25 @@ TEST_F(RemoteDesktopLauncherTest, PathWithABlankStaysOneArgument) {
     ASSERT_FALSE(run->arguments.empty());
     EXPECT_EQ(run->arguments[0], result.connectionFile);
     EXPECT_EQ(GbkFile(*run), ConnectionFileText(Entry("h"), false, ""));
+}
+
+TEST_F(RemoteDesktopLauncherTest, AnIpv6HostIsWrittenInBracketsAndRecordedBare) {
+    StandInClient client;
+    const LaunchResult result = LaunchRemoteDesktop(Entry("::1"), {}, false);
+    ASSERT_EQ(result.outcome, LaunchOutcome::Started);
+    const auto run = client.WaitForRun();
+    ASSERT_TRUE(run);
+    EXPECT_NE(run->Utf8File().find("\r\nfull address:s:[::1]:3389\r\n"), std::string::npos) << run->Utf8File();
+    // The address again where FreeRDP 2 reads brackets.
+    EXPECT_EQ(run->arguments,
+              (std::vector<std::string>{result.connectionFile, "/v:[::1]", "/port:3389", "/f", "/cert:tofu"}));
+    EXPECT_EQ(RegistryQueryDword(kLocalDevicesKey, "::1"), 76u);
+
+    // Any other host is left to the file.
+    LaunchRemoteDesktop(Entry("10.1.2.3"), {}, false);
+    const auto other = client.WaitForRun();
+    ASSERT_TRUE(other);
+    EXPECT_EQ(other->arguments.size(), 3u);
 }
 
 TEST_F(RemoteDesktopLauncherTest, PrefersTheNewerClient) {

@@ -11,6 +11,7 @@
 #include <cctype>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <optional>
 
 namespace {
 
@@ -21,8 +22,10 @@ protected:
 
     std::string Record() const { return dir_.Path() + "\\command-line"; }
 
-    // The command line the stand-in was started with, once it has written it.
-    std::string LaunchAndRecord(const ServerEntry& entry, const ConnectionOptions& options, LaunchResult& result) {
+    // The command line the stand-in was started with, once it has written it, and the arguments it read
+    // from it.
+    std::string LaunchAndRecord(const ServerEntry& entry, const ConnectionOptions& options, LaunchResult& result,
+                                std::vector<std::string>* arguments = nullptr) {
         std::filesystem::remove(Record());
         result = LaunchRemoteDesktop(entry, options, false);
         for (int waited = 0; waited < 200 && !std::filesystem::exists(Record()); ++waited) {
@@ -30,7 +33,19 @@ protected:
         }
         const Bytes bytes = ReadWholeFile(Record());
         const std::wstring wide(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / sizeof(wchar_t));
-        return Win32::Utf8FromWide(wide);
+        std::vector<std::string> lines;
+        for (std::size_t start = 0;;) {
+            const std::size_t end = wide.find(L'\n', start);
+            lines.push_back(Win32::Utf8FromWide(wide.substr(start, end - start)));
+            if (end == std::wstring::npos) {
+                break;
+            }
+            start = end + 1;
+        }
+        if (arguments != nullptr) {
+            arguments->assign(lines.begin() + 1, lines.end());
+        }
+        return lines.front();
     }
 
     static ServerEntry Entry(const std::string& host, const std::string& password = {}) {
@@ -74,6 +89,63 @@ TEST_F(Win32Launcher, CommandLineIsByteForByteTheClientsForEveryOptionPair) {
         EXPECT_EQ(text, BytesFromText(ConnectionFileText(Entry("127.0.0.1"), false, {})));
         std::filesystem::remove(result.connectionFile);
     }
+}
+
+// Points a variable of the process elsewhere while the object lives.
+class ScopedVariable {
+public:
+    ScopedVariable(const wchar_t* name, const std::wstring& value)
+        : name_(name) {
+        std::wstring old(32768, L'\0');
+        const DWORD length = ::GetEnvironmentVariableW(name, old.data(), static_cast<DWORD>(old.size()));
+        if (length > 0 && length < old.size()) {
+            old_ = old.substr(0, length);
+        }
+        ::SetEnvironmentVariableW(name, value.c_str());
+    }
+    ~ScopedVariable() { ::SetEnvironmentVariableW(name_, old_ ? old_->c_str() : nullptr); }
+    ScopedVariable(const ScopedVariable&) = delete;
+    ScopedVariable& operator=(const ScopedVariable&) = delete;
+
+private:
+    const wchar_t* name_;
+    std::optional<std::wstring> old_;
+};
+
+// The user's temporary directory lies in the profile, whose name may hold blanks and Chinese characters.
+TEST_F(Win32Launcher, ATemporaryDirectoryWithABlankStillReachesTheClientAsOneFile) {
+    for (const std::string& folder : {std::string("John Smith"), std::string("游戏 管理员"), std::string("管理员")}) {
+        const std::filesystem::path temp =
+            std::filesystem::path(Win32::WideFromUtf8(dir_.Path())).make_preferred() / Win32::WideFromUtf8(folder);
+        ASSERT_TRUE(std::filesystem::create_directory(temp)) << folder;
+        const ScopedVariable tmp(L"TMP", temp.wstring());
+        const ScopedVariable tempVariable(L"TEMP", temp.wstring());
+        LaunchResult result;
+        std::vector<std::string> arguments;
+        const std::string line = LaunchAndRecord(Entry("127.0.0.5"), {false, false}, result, &arguments);
+        ASSERT_EQ(result.outcome, LaunchOutcome::Started) << folder;
+        const std::filesystem::path file(Win32::WideFromUtf8(result.connectionFile));
+        EXPECT_EQ(file.parent_path(), temp);
+        const bool blank = folder.find(' ') != std::string::npos;
+        // A path without a blank stays exactly as it always was: unquoted.
+        const std::string path = blank ? '"' + result.connectionFile + '"' : result.connectionFile;
+        EXPECT_EQ(line, "mstsc.exe " + path + " /w:800 /h:600 ") << folder;
+        ASSERT_EQ(arguments.size(), 4u) << line;
+        EXPECT_EQ(arguments[1], result.connectionFile);
+        EXPECT_TRUE(std::filesystem::exists(std::filesystem::path(Win32::WideFromUtf8(arguments[1]))));
+        EXPECT_EQ(arguments[2], "/w:800");
+        std::filesystem::remove(file);
+    }
+}
+
+TEST(Win32LauncherTexts, NameTheWindowsClientAndPlaces) {
+    for (const std::string& text : {NoClientText(), NoFileText(), TrustedCertificatesPlace("mstsc.exe")}) {
+        for (const char* word : {"freerdp", "XDG", "~/", ".local", "软件包"}) {
+            EXPECT_EQ(text.find(word), std::string::npos) << text;
+        }
+    }
+    EXPECT_NE(NoClientText().find("mstsc.exe"), std::string::npos);
+    EXPECT_NE(NoFileText().find("%TEMP%"), std::string::npos);
 }
 
 TEST_F(Win32Launcher, PasswordBlobOpensWithTheSystemToThe512BytesAndItsDescription) {

@@ -10,26 +10,37 @@
 #include <thread>
 #include <vector>
 #include <winsock2.h>
+#include <ws2tcpip.h>
 
 namespace {
 
 using namespace std::chrono_literals;
 
-// A listening socket on 127.0.0.1 and a port the system chose.
+// A listening socket on 127.0.0.1 (or ::1) and a port the system chose.
 class Listener {
 public:
-    Listener() {
+    explicit Listener(bool ipv6 = false) {
         Win32::StartWinsock();
-        socket_ = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        int length = sizeof address;
-        if (::bind(socket_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(socket_, 8) != 0 ||
+        sockaddr_storage address{};
+        int length = 0;
+        if (ipv6) {
+            auto* six = reinterpret_cast<sockaddr_in6*>(&address);
+            six->sin6_family = AF_INET6;
+            six->sin6_addr = in6addr_loopback;
+            length = sizeof *six;
+        } else {
+            auto* four = reinterpret_cast<sockaddr_in*>(&address);
+            four->sin_family = AF_INET;
+            four->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            length = sizeof *four;
+        }
+        socket_ = ::socket(address.ss_family, SOCK_STREAM, IPPROTO_TCP);
+        if (::bind(socket_, reinterpret_cast<sockaddr*>(&address), length) != 0 || ::listen(socket_, 8) != 0 ||
             ::getsockname(socket_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
             ADD_FAILURE() << "no loopback listener";
         }
-        port_ = ntohs(address.sin_port);
+        // Both families keep the port at the same place.
+        port_ = ntohs(reinterpret_cast<const sockaddr_in*>(&address)->sin_port);
     }
     ~Listener() { Close(); }
     Listener(const Listener&) = delete;
@@ -49,25 +60,38 @@ private:
     std::uint16_t port_ = 0;
 };
 
-std::uint32_t Loopback() {
-    return htonl(INADDR_LOOPBACK);
-}
+const Tcp::Address kLoopback4{Tcp::Address::Family::Ipv4, {127, 0, 0, 1}};
+const Tcp::Address kLoopback6{Tcp::Address::Family::Ipv6, {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1}};
+using Addresses = std::vector<Tcp::Address>;
 
 TEST(Win32Probe, ListenerAcceptsAndAClosedPortRefuses) {
     Listener open;
-    EXPECT_TRUE(Tcp::ConnectAccepted(Loopback(), open.Port(), Tcp::kConnectBound));
+    EXPECT_TRUE(Tcp::ConnectAccepted({kLoopback4}, open.Port(), Tcp::kConnectBound));
     Listener closed;
     const std::uint16_t port = closed.Port();
     closed.Close();
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_FALSE(Tcp::ConnectAccepted(Loopback(), port, Tcp::kConnectBound));
+    EXPECT_FALSE(Tcp::ConnectAccepted({kLoopback4}, port, Tcp::kConnectBound));
     EXPECT_LT(std::chrono::steady_clock::now() - start, Tcp::kConnectBound);
 
-    EXPECT_EQ(Tcp::ResolveIpv4("127.0.0.1"), std::optional<std::uint32_t>(Loopback()));
-    EXPECT_EQ(Tcp::ResolveIpv4("127.1"), std::optional<std::uint32_t>(Loopback()));
-    EXPECT_EQ(Tcp::ResolveIpv4("localhost"), std::optional<std::uint32_t>(Loopback()));
-    EXPECT_EQ(Tcp::ResolveIpv4(""), std::nullopt);
+    EXPECT_EQ(Tcp::Resolve("127.0.0.1"), Addresses{kLoopback4});
+    EXPECT_EQ(Tcp::Resolve("127.1"), Addresses{kLoopback4});
+    const Addresses local = Tcp::Resolve("localhost");
+    ASSERT_FALSE(local.empty());
+    EXPECT_EQ(local.front(), kLoopback4);
+    EXPECT_TRUE(Tcp::Resolve("").empty());
     EXPECT_FALSE(HostName().empty());
+}
+
+TEST(Win32Probe, Ipv6AddressesAreReadAndConnectedTo) {
+    EXPECT_EQ(Tcp::Resolve("::1"), Addresses{kLoopback6});
+    EXPECT_EQ(Tcp::Resolve("[::1]"), Addresses{kLoopback6});
+    Listener open(true);
+    EXPECT_TRUE(Tcp::ConnectAccepted({kLoopback6}, open.Port(), Tcp::kConnectBound));
+    // Refused over IPv4, then accepted over IPv6 within the same bound.
+    EXPECT_TRUE(Tcp::ConnectAccepted({kLoopback4, kLoopback6}, open.Port(), Tcp::kConnectBound));
+    open.Close();
+    EXPECT_FALSE(Tcp::ConnectAccepted({kLoopback6}, open.Port(), Tcp::kConnectBound));
 }
 
 // Answers each connection with `answer(request)`, keeping every request it read.

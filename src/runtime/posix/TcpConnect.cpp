@@ -1,6 +1,7 @@
 #include "runtime/TcpConnect.h"
 
 #include "runtime/FileDescriptor.h"
+#include "runtime/TcpConnectPlatform.h"
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -17,7 +18,7 @@ namespace Tcp {
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using Platform::Clock;
 
 // Waits for the pending connect to finish, counting the bound across interrupted waits.
 bool WaitConnected(int fd, Clock::time_point deadline) {
@@ -40,47 +41,80 @@ bool WaitConnected(int fd, Clock::time_point deadline) {
     }
 }
 
+// The address a resolver answer holds, when it is one of the two families.
+bool AddressOf(const sockaddr* socketAddress, Address& address) {
+    if (socketAddress == nullptr) {
+        return false;
+    }
+    if (socketAddress->sa_family == AF_INET) {
+        sockaddr_in ipv4{};
+        std::memcpy(&ipv4, socketAddress, sizeof ipv4);
+        address = {Address::Family::Ipv4, {}, 0};
+        std::memcpy(address.bytes.data(), &ipv4.sin_addr, 4);
+        return true;
+    }
+    if (socketAddress->sa_family == AF_INET6) {
+        sockaddr_in6 ipv6{};
+        std::memcpy(&ipv6, socketAddress, sizeof ipv6);
+        address = {Address::Family::Ipv6, {}, ipv6.sin6_scope_id};
+        std::memcpy(address.bytes.data(), &ipv6.sin6_addr, 16);
+        return true;
+    }
+    return false;
+}
+
 } // namespace
 
-std::optional<std::uint32_t> ResolveIpv4(const std::string& host) {
-    if (host.empty()) {
-        return std::nullopt;
-    }
+namespace Platform {
+
+std::vector<Address> LookUp(const std::string& host) {
     // inet_aton takes the same shorthand forms ("127.1") as the Windows parser of dotted addresses.
     in_addr dotted{};
     if (::inet_aton(host.c_str(), &dotted) != 0) {
-        return dotted.s_addr;
+        Address address;
+        std::memcpy(address.bytes.data(), &dotted, 4);
+        return {address};
     }
+    // An IPv6 address is read as it stands here, without asking a name server.
     addrinfo hints{};
-    hints.ai_family = AF_INET;
+    hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
     addrinfo* found = nullptr;
-    if (::getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0 || found == nullptr) {
-        return std::nullopt;
+    if (::getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0) {
+        return {};
     }
-    std::optional<std::uint32_t> address;
-    for (const addrinfo* at = found; at != nullptr && !address; at = at->ai_next) {
-        if (at->ai_family == AF_INET && at->ai_addr != nullptr) {
-            sockaddr_in ipv4{};
-            std::memcpy(&ipv4, at->ai_addr, sizeof ipv4);
-            address = ipv4.sin_addr.s_addr;
+    std::vector<Address> addresses;
+    for (const addrinfo* at = found; at != nullptr; at = at->ai_next) {
+        if (Address address; AddressOf(at->ai_addr, address)) {
+            addresses.push_back(address);
         }
     }
     ::freeaddrinfo(found);
-    return address;
+    return addresses;
 }
 
-bool ConnectAccepted(std::uint32_t address, std::uint16_t port, std::chrono::milliseconds bound) {
-    const Clock::time_point deadline = Clock::now() + bound;
-    const FileDescriptor socket(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+bool ConnectOne(const Address& address, std::uint16_t port, Clock::time_point deadline) {
+    sockaddr_storage peer{};
+    socklen_t length = 0;
+    if (address.family == Address::Family::Ipv4) {
+        auto* ipv4 = reinterpret_cast<sockaddr_in*>(&peer);
+        ipv4->sin_family = AF_INET;
+        ipv4->sin_port = htons(port);
+        std::memcpy(&ipv4->sin_addr, address.bytes.data(), 4);
+        length = sizeof *ipv4;
+    } else {
+        auto* ipv6 = reinterpret_cast<sockaddr_in6*>(&peer);
+        ipv6->sin6_family = AF_INET6;
+        ipv6->sin6_port = htons(port);
+        std::memcpy(&ipv6->sin6_addr, address.bytes.data(), 16);
+        ipv6->sin6_scope_id = address.scope;
+        length = sizeof *ipv6;
+    }
+    const FileDescriptor socket(::socket(peer.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
     if (socket.Get() < 0) {
         return false;
     }
-    sockaddr_in peer{};
-    peer.sin_family = AF_INET;
-    peer.sin_port = htons(port);
-    peer.sin_addr.s_addr = address;
-    if (::connect(socket.Get(), reinterpret_cast<const sockaddr*>(&peer), sizeof peer) == 0) {
+    if (::connect(socket.Get(), reinterpret_cast<const sockaddr*>(&peer), length) == 0) {
         return true;
     }
     if (errno != EINPROGRESS && errno != EINTR) {
@@ -88,6 +122,8 @@ bool ConnectAccepted(std::uint32_t address, std::uint16_t port, std::chrono::mil
     }
     return WaitConnected(socket.Get(), deadline);
 }
+
+} // namespace Platform
 
 void RaiseOpenFileLimit() {
     rlimit limit{};

@@ -1,5 +1,6 @@
 #include "runtime/TcpConnect.h"
 
+#include "runtime/TcpConnectPlatform.h"
 #include "runtime/win32/Winsock.h"
 
 #include <cstring>
@@ -10,7 +11,7 @@ namespace Tcp {
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using Platform::Clock;
 
 // Closes a socket on every path out of a function.
 class Socket {
@@ -51,42 +52,82 @@ bool WaitConnected(SOCKET socket, Clock::time_point deadline) {
     return ::getsockopt(socket, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &length) == 0 && error == 0;
 }
 
+// The address a resolver answer holds, when it is one of the two families.
+bool AddressOf(const sockaddr* socketAddress, Address& address) {
+    if (socketAddress == nullptr) {
+        return false;
+    }
+    if (socketAddress->sa_family == AF_INET) {
+        sockaddr_in ipv4{};
+        std::memcpy(&ipv4, socketAddress, sizeof ipv4);
+        address = {Address::Family::Ipv4, {}, 0};
+        std::memcpy(address.bytes.data(), &ipv4.sin_addr, 4);
+        return true;
+    }
+    if (socketAddress->sa_family == AF_INET6) {
+        sockaddr_in6 ipv6{};
+        std::memcpy(&ipv6, socketAddress, sizeof ipv6);
+        address = {Address::Family::Ipv6, {}, static_cast<std::uint32_t>(ipv6.sin6_scope_id)};
+        std::memcpy(address.bytes.data(), &ipv6.sin6_addr, 16);
+        return true;
+    }
+    return false;
+}
+
 } // namespace
 
-std::optional<std::uint32_t> ResolveIpv4(const std::string& host) {
-    if (host.empty() || !Win32::StartWinsock()) {
-        return std::nullopt;
+namespace Platform {
+
+std::vector<Address> LookUp(const std::string& host) {
+    if (!Win32::StartWinsock()) {
+        return {};
     }
     // inet_addr takes the shorthand forms ("127.1") too; its failure value is also a valid address.
     const unsigned long dotted = ::inet_addr(host.c_str());
     if (dotted != INADDR_NONE || host == "255.255.255.255") {
-        return static_cast<std::uint32_t>(dotted);
+        Address address;
+        std::memcpy(address.bytes.data(), &dotted, 4);
+        return {address};
     }
+    // An IPv6 address is read as it stands here, without asking a name server.
     addrinfo hints{};
-    hints.ai_family = AF_INET;
+    hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
     addrinfo* found = nullptr;
-    if (::getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0 || found == nullptr) {
-        return std::nullopt;
+    if (::getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0) {
+        return {};
     }
-    std::optional<std::uint32_t> address;
-    for (const addrinfo* at = found; at != nullptr && !address; at = at->ai_next) {
-        if (at->ai_family == AF_INET && at->ai_addr != nullptr) {
-            sockaddr_in ipv4{};
-            std::memcpy(&ipv4, at->ai_addr, sizeof ipv4);
-            address = ipv4.sin_addr.s_addr;
+    std::vector<Address> addresses;
+    for (const addrinfo* at = found; at != nullptr; at = at->ai_next) {
+        if (Address address; AddressOf(at->ai_addr, address)) {
+            addresses.push_back(address);
         }
     }
     ::freeaddrinfo(found);
-    return address;
+    return addresses;
 }
 
-bool ConnectAccepted(std::uint32_t address, std::uint16_t port, std::chrono::milliseconds bound) {
-    const Clock::time_point deadline = Clock::now() + bound;
+bool ConnectOne(const Address& address, std::uint16_t port, Clock::time_point deadline) {
     if (!Win32::StartWinsock()) {
         return false;
     }
-    const Socket socket(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+    sockaddr_storage peer{};
+    int length = 0;
+    if (address.family == Address::Family::Ipv4) {
+        auto* ipv4 = reinterpret_cast<sockaddr_in*>(&peer);
+        ipv4->sin_family = AF_INET;
+        ipv4->sin_port = htons(port);
+        std::memcpy(&ipv4->sin_addr, address.bytes.data(), 4);
+        length = sizeof *ipv4;
+    } else {
+        auto* ipv6 = reinterpret_cast<sockaddr_in6*>(&peer);
+        ipv6->sin6_family = AF_INET6;
+        ipv6->sin6_port = htons(port);
+        std::memcpy(&ipv6->sin6_addr, address.bytes.data(), 16);
+        ipv6->sin6_scope_id = address.scope;
+        length = sizeof *ipv6;
+    }
+    const Socket socket(::socket(peer.ss_family, SOCK_STREAM, IPPROTO_TCP));
     if (socket.Get() == INVALID_SOCKET) {
         return false;
     }
@@ -95,11 +136,7 @@ bool ConnectAccepted(std::uint32_t address, std::uint16_t port, std::chrono::mil
     if (::ioctlsocket(socket.Get(), FIONBIO, &nonBlocking) != 0) {
         return false;
     }
-    sockaddr_in peer{};
-    peer.sin_family = AF_INET;
-    peer.sin_port = htons(port);
-    peer.sin_addr.s_addr = address;
-    if (::connect(socket.Get(), reinterpret_cast<const sockaddr*>(&peer), sizeof peer) == 0) {
+    if (::connect(socket.Get(), reinterpret_cast<const sockaddr*>(&peer), length) == 0) {
         return true;
     }
     if (::WSAGetLastError() != WSAEWOULDBLOCK) {
@@ -107,6 +144,8 @@ bool ConnectAccepted(std::uint32_t address, std::uint16_t port, std::chrono::mil
     }
     return WaitConnected(socket.Get(), deadline);
 }
+
+} // namespace Platform
 
 void RaiseOpenFileLimit() {
     // Windows sets no per-process limit on sockets that could be raised.
