@@ -55,7 +55,7 @@ set(TOLVAR_TEST_ENV QT_QPA_PLATFORM=offscreen)
 # it NEEDS is built first, and its path reaches the test as a define named after it (tolvar-lookupd:
 # TOLVAR_LOOKUPD).
 function(tolvar_test name)
-    cmake_parse_arguments(ARG "GUI" "" "SOURCES;LIBRARIES;NEEDS;LABELS;CROSS_ARGS" ${ARGN})
+    cmake_parse_arguments(ARG "GUI;ONE_AT_A_TIME" "" "SOURCES;LIBRARIES;NEEDS;LABELS;CROSS_ARGS" ${ARGN})
     if(ARG_GUI AND NOT TARGET tolvar_gui)
         return() # a build without the windows still tests the core
     endif()
@@ -79,9 +79,14 @@ function(tolvar_test name)
         add_test(NAME ${name} COMMAND ${name} ${ARG_CROSS_ARGS})
         set_tests_properties(${name} PROPERTIES LABELS "${ARG_LABELS}")
     else()
+        # Cases of a program that starts outside servers of its own may be kept from running side by side.
+        set(_lock "")
+        if(ARG_ONE_AT_A_TIME)
+            set(_lock RESOURCE_LOCK ${name})
+        endif()
         gtest_discover_tests(${name}
             DISCOVERY_MODE PRE_TEST
-            PROPERTIES ENVIRONMENT "${TOLVAR_TEST_ENV}" LABELS "${ARG_LABELS}")
+            PROPERTIES ${_lock} ENVIRONMENT "${TOLVAR_TEST_ENV}" LABELS "${ARG_LABELS}")
     endif()
 endfunction()
 

@@ -208,7 +208,9 @@ protected:
                                                  EnvironmentWith({"DISPLAY=" + clientDisplay_}), Log("openbox"));
         ASSERT_TRUE(Eventually([&] {
             return X({"xprop", "-root", "_NET_SUPPORTING_WM_CHECK"}).find("window id") != std::string::npos;
-        })) << "the window manager did not start";
+        })) << "the window manager did not start on "
+            << clientDisplay_ << ":\n"
+            << TextFromBytes(ReadWholeFile(Log("openbox"))) << TextFromBytes(ReadWholeFile(home_.File("x.out")));
 
         const std::string sam =
             OutputOf({"winpr-hash", "-u", kAccount, "-p", kPassword, "-f", "sam"}, {}, home_.File("winpr-hash.out"));
@@ -225,7 +227,8 @@ protected:
             return Tcp::ConnectAccepted(Tcp::Resolve("127.0.0.1"), port_, 1s) &&
                    Tcp::ConnectAccepted(Tcp::Resolve("::1"), port_, 1s);
         })) << "the RDP server did not start:\n"
-            << TextFromBytes(ReadWholeFile(Log("server")));
+            << TextFromBytes(ReadWholeFile(Log("server"))) << "\nits screen " << serverDisplay_ << ":\n"
+            << TextFromBytes(ReadWholeFile(Log("xvfb")));
         // The client finds its display where the launcher starts it.
         env_.emplace_back(std::make_unique<ScopedEnv>("DISPLAY", clientDisplay_));
         // A box is recorded, never shown: one nobody expected must fail the test, not hold it.
@@ -242,15 +245,33 @@ protected:
 
     std::string Log(const std::string& name) const { return home_.File(name + ".log"); }
 
-    // Starts a virtual screen of `geometry` and gives its display name.
+    // Starts a virtual screen of `geometry` and gives its display name, once the screen answers. The screen
+    // never resets: by default it does when its last client leaves, and a client connecting meanwhile fails.
     std::string StartScreen(const std::string& geometry, std::unique_ptr<Child>& screen) {
+        for (int attempt = 0; attempt < 4; ++attempt) {
+            const std::string display = StartScreenOnce(geometry, screen);
+            if (!display.empty() && Eventually(
+                                        [&] {
+                                            return OutputOf({"xdpyinfo"}, {"DISPLAY=" + display},
+                                                            home_.File("xdpyinfo.out"))
+                                                       .find("name of display") != std::string::npos;
+                                        },
+                                        5s)) {
+                return display;
+            }
+            screen.reset();
+        }
+        return "";
+    }
+
+    std::string StartScreenOnce(const std::string& geometry, std::unique_ptr<Child>& screen) {
         int fds[2];
         if (::pipe2(fds, O_CLOEXEC) != 0) {
             return "";
         }
-        screen = std::make_unique<Child>(
-            std::vector<std::string>{"Xvfb", "-displayfd", "3", "-screen", "0", geometry, "-nolisten", "tcp"},
-            EnvironmentWith({}), Log("xvfb"), fds[1]);
+        screen = std::make_unique<Child>(std::vector<std::string>{"Xvfb", "-displayfd", "3", "-screen", "0", geometry,
+                                                                  "-nolisten", "tcp", "-noreset"},
+                                         EnvironmentWith({}), Log("xvfb"), fds[1]);
         ::close(fds[1]);
         std::string number;
         pollfd readable{fds[0], POLLIN, 0};
