@@ -7,7 +7,16 @@
 #include <QApplication>
 #include <QCommandLineParser>
 
+#ifndef _WIN32
+#include "app/SessionBus.h"
+#endif
+
 namespace {
+
+#ifndef _WIN32
+// How long the start may wait for the session bus; a working one answers in a few milliseconds.
+constexpr std::chrono::milliseconds kSessionBusBound{300};
+#endif
 
 // --help and --version answer on standard output without a display, so they are handled before the
 // windows layer starts. Other arguments are left alone: they may be the windows layer's own (-platform ...).
@@ -39,6 +48,10 @@ void HandleCommandLine(int argc, char** argv) {
 
 int main(int argc, char** argv) {
     HandleCommandLine(argc, argv);
+#ifndef _WIN32
+    // Before the windows layer, whose input methods and themes may already ask the bus.
+    static_cast<void>(SettleSessionBus(kSessionBusBound));
+#endif
     QApplication application(argc, argv);
     ConfigureApplication();
     EndOnSignals();
