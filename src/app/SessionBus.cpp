@@ -20,8 +20,29 @@ using Clock = std::chrono::steady_clock;
 // The accessibility service Qt's bridge reads two properties from, without a bound, when it is running.
 constexpr char kAccessibilityService[] = "org.a11y.Bus";
 
+// Whether libdbus's autolaunch could start or find a bus: it runs dbus-launch, from its own directory or the
+// search path, and nothing else.
+bool CanAutolaunch() {
+    std::string directories = "/usr/bin";
+    if (const char* path = std::getenv("PATH")) {
+        directories += ':';
+        directories += path;
+    }
+    for (std::size_t start = 0; start <= directories.size();) {
+        std::size_t end = directories.find(':', start);
+        end = end == std::string::npos ? directories.size() : end;
+        const std::string directory = directories.substr(start, end - start);
+        if (!directory.empty() && ::access((directory + "/dbus-launch").c_str(), X_OK) == 0) {
+            return true;
+        }
+        start = end + 1;
+    }
+    return false;
+}
+
 // The bus libdbus itself would connect to: the one the environment names, else the user's bus in the runtime
-// directory, else whatever autolaunch finds.
+// directory, else whatever autolaunch finds; empty when there is none to be had. A futile autolaunch would still
+// cost a fork of the whole process, with no answer at the end.
 std::string SessionBusAddress() {
     if (const char* address = std::getenv("DBUS_SESSION_BUS_ADDRESS")) {
         return address;
@@ -36,7 +57,7 @@ std::string SessionBusAddress() {
             return address;
         }
     }
-    return "autolaunch:";
+    return CanAutolaunch() ? "autolaunch:" : "";
 }
 
 // Sends `call` (and gives it up) and waits for its reply until `deadline`. True when the other end answered,
@@ -126,10 +147,15 @@ struct Outcome {
 } // namespace
 
 bool SettleSessionBus(std::chrono::milliseconds bound) {
+    std::string address = SessionBusAddress();
+    if (address.empty()) {
+        ::setenv("DBUS_SESSION_BUS_ADDRESS", kNoSessionBus, 1);
+        return false;
+    }
     const Clock::time_point deadline = Clock::now() + bound;
     auto outcome = std::make_shared<Outcome>();
     // A bus that never speaks keeps the asking thread for good; it is left to that, holding nothing of ours.
-    std::thread([outcome, address = SessionBusAddress(), deadline] {
+    std::thread([outcome, address = std::move(address), deadline] {
         const bool answered = BusAnswers(address, deadline);
         const std::lock_guard lock(outcome->mutex);
         outcome->answered = answered;
