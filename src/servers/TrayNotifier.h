@@ -43,10 +43,8 @@ public:
 private:
     // Puts the icon in the tray, once.
     void ShowTray();
-#ifdef TOLVAR_DBUS_NOTICES
-    // Shows the icon once the desktop's tray service on `bus` has been found to answer within `timeout`.
+    // Shows the icon once the desktop's tray service on `bus` has been found to answer within `timeout` (Linux).
     void AskForTray(const QDBusConnection& bus, std::chrono::milliseconds timeout);
-#endif
     void OnNotice(const ServerNotice& notice);
     void SendBatch();
     void UpdateToolTip();
