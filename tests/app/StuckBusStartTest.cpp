@@ -162,18 +162,19 @@ std::optional<std::pair<int, double>> Terminate(pid_t pid) {
     return std::nullopt;
 }
 
-// A tray watcher that takes every call and answers none.
-class SilentWatcher : public QDBusVirtualObject {
+// A desktop service that takes every call and answers none.
+class SilentService : public QDBusVirtualObject {
 public:
-    SilentWatcher()
-        : bus_(QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("silent watcher"))) {
+    explicit SilentService(const QString& name)
+        : name_(name)
+        , bus_(QDBusConnection::connectToBus(QDBusConnection::SessionBus, name)) {
         registered_ = bus_.registerVirtualObject(QStringLiteral("/"), this, QDBusConnection::SubPath) &&
-                      bus_.registerService(QStringLiteral("org.kde.StatusNotifierWatcher"));
+                      bus_.registerService(name_);
     }
-    ~SilentWatcher() override {
-        bus_.unregisterService(QStringLiteral("org.kde.StatusNotifierWatcher"));
+    ~SilentService() override {
+        bus_.unregisterService(name_);
         bus_.unregisterObject(QStringLiteral("/"), QDBusConnection::UnregisterTree);
-        QDBusConnection::disconnectFromBus(QStringLiteral("silent watcher"));
+        QDBusConnection::disconnectFromBus(name_);
     }
 
     bool Registered() const { return registered_; }
@@ -186,6 +187,7 @@ public:
     }
 
 private:
+    QString name_;
     QDBusConnection bus_;
     bool registered_ = false;
     std::atomic<int> calls_{0};
@@ -255,10 +257,18 @@ protected:
 };
 
 TEST_F(StuckBusStartTest, ATrayWatcherThatNeverAnswersCostsOnlyTheIcon) {
-    SilentWatcher watcher;
+    SilentService watcher(QStringLiteral("org.kde.StatusNotifierWatcher"));
     ASSERT_TRUE(watcher.Registered());
     ExpectStartAndEnd();
     EXPECT_GT(watcher.Calls(), 0) << "the program never asked the watcher, so this proved nothing";
+}
+
+TEST_F(StuckBusStartTest, AnAccessibilityServiceThatNeverAnswersDoesNotHoldTheWindow) {
+    // Qt's accessibility bridge reads whether a screen reader is on from this service, and waits for it.
+    SilentService accessibility(QStringLiteral("org.a11y.Bus"));
+    ASSERT_TRUE(accessibility.Registered());
+    ExpectStartAndEnd();
+    EXPECT_GT(accessibility.Calls(), 0) << "nothing asked the service, so this proved nothing";
 }
 
 TEST_F(StuckBusStartTest, ABusThatNeverSpeaksNeitherHoldsTheWindowNorTheSignal) {
