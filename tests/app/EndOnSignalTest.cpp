@@ -2,13 +2,13 @@
 #include "runtime/Files.h"
 #include "settings/Rc4Crypt.h"
 #include "settings/SettingsFile.h"
+#include "support/SignalWatch.h"
 #include "support/TempDir.h"
 
 #include <arpa/inet.h>
 #include <chrono>
 #include <csignal>
 #include <filesystem>
-#include <fstream>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -20,17 +20,6 @@
 namespace {
 
 using namespace std::chrono_literals;
-
-// Whether `pid` has a handler of its own for `signal`, read from /proc: then it is ready for it.
-bool Catches(pid_t pid, int signal) {
-    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-    for (std::string line; std::getline(status, line);) {
-        if (line.starts_with("SigCgt:")) {
-            return (std::stoull(line.substr(7), nullptr, 16) >> (signal - 1) & 1) != 0;
-        }
-    }
-    return false;
-}
 
 // The exit status of `pid`, or -1 when it did not end within 20 s (it is then killed).
 int WaitForExit(pid_t pid) {
@@ -110,7 +99,7 @@ TEST(EndOnSignalTest, TermHangupAndInterruptEndThroughTheCloseThatSaves) {
         ASSERT_GT(child, 0);
         bool ready = false;
         for (auto waited = 0ms; waited < 20s && !ready; waited += 10ms) {
-            ready = Catches(child, signal);
+            ready = CatchesSignal(child, signal);
             std::this_thread::sleep_for(10ms);
         }
         ASSERT_TRUE(ready) << "the program never took over signal " << signal;

@@ -5,6 +5,7 @@
 #include "settings/Rc4Crypt.h"
 #include "settings/SettingsFile.h"
 #include "support/PrivateBus.h"
+#include "support/SignalWatch.h"
 #include "support/TempDir.h"
 
 #include <QCoreApplication>
@@ -15,7 +16,6 @@
 #include <chrono>
 #include <csignal>
 #include <filesystem>
-#include <fstream>
 #include <gtest/gtest.h>
 #include <optional>
 #include <sys/socket.h>
@@ -282,12 +282,7 @@ TEST_F(StuckBusStartTest, ABusThatNeverSpeaksNeitherHoldsTheWindowNorTheSignal) 
     const pid_t pid = program_.Start(display_, address);
     bool ready = false;
     for (const Clock::time_point start = Clock::now(); !ready && Clock::now() < start + 30s;) {
-        std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-        for (std::string line; std::getline(status, line);) {
-            if (line.starts_with("SigCgt:")) {
-                ready = (std::stoull(line.substr(7), nullptr, 16) >> (SIGTERM - 1) & 1) != 0;
-            }
-        }
+        ready = CatchesSignal(pid, SIGTERM);
         std::this_thread::sleep_for(1ms);
     }
     ASSERT_TRUE(ready) << "the program never took over SIGTERM";
