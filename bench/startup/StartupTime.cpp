@@ -4,7 +4,7 @@
 // from the same run on the same machine, and their ratio is printed. The processor time the program had used
 // by then (all its threads) is printed too: on a busy machine it varies far less than the elapsed time.
 // Usage: StartupTime [--drawn X,Y,W,H] [--reference PROGRAM] PROGRAM [RUNS]
-#include <xcb/xcb.h>
+#include "XcbWatch.h"
 
 #include <algorithm>
 #include <chrono>
@@ -23,81 +23,6 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-struct Region {
-    int16_t x = 0;
-    int16_t y = 0;
-    uint16_t width = 0;
-    uint16_t height = 0;
-};
-
-// Waits for the next top-level window to be mapped; its id, or 0 on a closed connection or at the deadline.
-xcb_window_t WaitForMappedWindow(xcb_connection_t* connection, Clock::time_point deadline) {
-    const int fd = xcb_get_file_descriptor(connection);
-    while (Clock::now() < deadline) {
-        while (xcb_generic_event_t* event = xcb_poll_for_event(connection)) {
-            xcb_window_t mapped = 0;
-            if ((event->response_type & 0x7F) == XCB_MAP_NOTIFY) {
-                const auto* map = reinterpret_cast<xcb_map_notify_event_t*>(event);
-                mapped = map->override_redirect ? 0 : map->window;
-            }
-            std::free(event);
-            if (mapped != 0) {
-                return mapped;
-            }
-        }
-        if (xcb_connection_has_error(connection)) {
-            return 0;
-        }
-        fd_set read;
-        FD_ZERO(&read);
-        FD_SET(fd, &read);
-        timeval wait{0, 1000};
-        select(fd + 1, &read, nullptr, nullptr, &wait);
-    }
-    return 0;
-}
-
-// True when the region shows text: most of it light ground, and some darker strokes on it (a thin face drawn
-// small gives grey rather than black ones). A window not yet
-// painted is black or one flat colour, so it never passes.
-bool ShowsText(xcb_connection_t* connection, xcb_window_t window, const Region& region) {
-    xcb_get_image_reply_t* reply =
-        xcb_get_image_reply(connection,
-                            xcb_get_image(connection, XCB_IMAGE_FORMAT_Z_PIXMAP, window, region.x, region.y,
-                                          region.width, region.height, ~0u),
-                            nullptr);
-    if (reply == nullptr) {
-        return false;
-    }
-    const int length = xcb_get_image_data_length(reply);
-    const uint8_t* data = xcb_get_image_data(reply);
-    int light = 0;
-    int dark = 0;
-    // A 24-bit screen sends 32 bits a pixel, blue first.
-    for (int i = 0; i + 3 < length; i += 4) {
-        const int luma = (data[i] * 11 + data[i + 1] * 59 + data[i + 2] * 30) / 100;
-        light += luma > 200 ? 1 : 0;
-        dark += luma < 170 ? 1 : 0;
-    }
-    std::free(reply);
-    const int pixels = length / 4;
-    return pixels > 0 && light * 2 > pixels && dark >= 8;
-}
-
-bool WaitUntilDrawn(xcb_connection_t* connection, xcb_window_t window, const Region& region,
-                    Clock::time_point deadline) {
-    while (Clock::now() < deadline) {
-        if (ShowsText(connection, window, region)) {
-            return true;
-        }
-        if (xcb_connection_has_error(connection)) {
-            return false;
-        }
-        usleep(500);
-    }
-    return false;
-}
 
 // Processor time used so far by every thread of `pid`, in milliseconds.
 double ProcessorMillis(pid_t pid) {
@@ -128,7 +53,7 @@ struct Figures {
 
 // One start of `program`: its figures at the awaited state, or nullopt when that did not come in 10 s.
 std::optional<Figures> StartOnce(xcb_connection_t* connection, const char* program,
-                                 const std::optional<Region>& drawn) {
+                                 const std::optional<XcbRegion>& drawn) {
     const Clock::time_point start = Clock::now();
     const Clock::time_point deadline = start + std::chrono::seconds(10);
     const pid_t child = fork();
@@ -162,7 +87,7 @@ int Usage(const char* self) {
 } // namespace
 
 int main(int argc, char** argv) {
-    std::optional<Region> drawn;
+    std::optional<XcbRegion> drawn;
     const char* reference = nullptr;
     int arg = 1;
     for (; arg + 1 < argc && std::strncmp(argv[arg], "--", 2) == 0; arg += 2) {
@@ -171,8 +96,8 @@ int main(int argc, char** argv) {
             if (std::sscanf(argv[arg + 1], "%d,%d,%d,%d", &x, &y, &w, &h) != 4 || w <= 0 || h <= 0) {
                 return Usage(argv[0]);
             }
-            drawn = Region{static_cast<int16_t>(x), static_cast<int16_t>(y), static_cast<uint16_t>(w),
-                           static_cast<uint16_t>(h)};
+            drawn = XcbRegion{static_cast<int16_t>(x), static_cast<int16_t>(y), static_cast<uint16_t>(w),
+                              static_cast<uint16_t>(h)};
         } else if (std::strcmp(argv[arg], "--reference") == 0) {
             reference = argv[arg + 1];
         } else {
@@ -189,10 +114,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "no X display\n");
         return 2;
     }
-    xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(connection)).data;
-    const uint32_t mask = XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
-    xcb_change_window_attributes(connection, screen->root, XCB_CW_EVENT_MASK, &mask);
-    xcb_flush(connection);
+    WatchTopLevelWindows(connection);
 
     const char* awaited = drawn ? "text drawn" : "window shown";
     std::vector<double> millis;

@@ -7,7 +7,18 @@
 #include <QApplication>
 #include <QCommandLineParser>
 
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include "app/SessionBus.h"
+#endif
+
 namespace {
+
+#ifndef _WIN32
+// How long the start may wait for the session bus; a working one answers in a few milliseconds.
+constexpr std::chrono::milliseconds kSessionBusBound{300};
+#endif
 
 // --help and --version answer on standard output without a display, so they are handled before the
 // windows layer starts. Other arguments are left alone: they may be the windows layer's own (-platform ...).
@@ -35,10 +46,29 @@ void HandleCommandLine(int argc, char** argv) {
     }
 }
 
+#ifdef _WIN32
+// Under Wine, Qt's GDI and DirectWrite font engines draw the stand-in for SimSun so thin and light that enabled
+// buttons and list rows read as disabled; Qt's own FreeType engine draws them black. Windows itself is left to
+// the engines Qt picks there, and a platform named by the user is kept.
+void DrawTextWithFreeTypeUnderWine() {
+    const HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
+    if (ntdll != nullptr && ::GetProcAddress(ntdll, "wine_get_version") != nullptr &&
+        qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        qputenv("QT_QPA_PLATFORM", "windows:fontengine=freetype");
+    }
+}
+#endif
+
 } // namespace
 
 int main(int argc, char** argv) {
     HandleCommandLine(argc, argv);
+#ifdef _WIN32
+    DrawTextWithFreeTypeUnderWine();
+#else
+    // Before the windows layer, whose input methods and themes may already ask the bus.
+    static_cast<void>(SettleSessionBus(kSessionBusBound));
+#endif
     QApplication application(argc, argv);
     ConfigureApplication();
     EndOnSignals();

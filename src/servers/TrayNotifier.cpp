@@ -10,12 +10,18 @@
 
 #ifdef TOLVAR_DBUS_NOTICES
 #include "servers/DBusNotices.h"
+
+#include <QDBusPendingCallWatcher>
 #endif
 
 namespace {
 
 // Changes in the tooltip are gathered for this long, so a pass over a thousand entries sets it once.
 constexpr std::chrono::milliseconds kToolTipDelay{500};
+#ifdef TOLVAR_DBUS_NOTICES
+// A tray watcher that has not answered by then is taken for none.
+constexpr std::chrono::milliseconds kTrayAskTimeout{5000};
+#endif
 
 // Notices as balloons of the tray icon, as Windows shows them. One balloon is up at a time, so a click is
 // about the last one.
@@ -44,39 +50,14 @@ TrayNotifier::TrayNotifier(QWidget* window, ServerPage* page, std::unique_ptr<De
     , window_(window)
     , page_(page)
     , notices_(std::move(notices)) {
-    if (withTray) {
-        tray_ = std::make_unique<QSystemTrayIcon>(QApplication::windowIcon());
-        menu_ = std::make_unique<QMenu>();
-        menu_->addAction(QStringLiteral("显示窗口"), this, [this] { ShowWindow(0); });
-        menu_->addAction(QStringLiteral("退出"), this, [this] {
-            if (window_) {
-                window_->close();
-            }
-        });
-        tray_->setContextMenu(menu_.get());
-        connect(tray_.get(), &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
-            if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick) {
-                ShowWindow(0);
-            }
-        });
-        toolTipTimer_.setSingleShot(true);
-        toolTipTimer_.setInterval(kToolTipDelay);
-        connect(&toolTipTimer_, &QTimer::timeout, this, &TrayNotifier::UpdateToolTip);
-        connect(page, &ServerPage::StatusesChanged, this, [this] {
-            if (!toolTipTimer_.isActive()) {
-                toolTipTimer_.start();
-            }
-        });
-        UpdateToolTip();
-        tray_->show();
-    }
     if (notices_) {
         connect(notices_.get(), &DesktopNotices::Clicked, this, &TrayNotifier::ShowWindow);
         // Queued: the service object that says so is replaced by the handler.
         connect(notices_.get(), &DesktopNotices::Unavailable, this, &TrayNotifier::UseTrayBalloons,
                 Qt::QueuedConnection);
-    } else {
-        UseTrayBalloons();
+    }
+    if (withTray) {
+        ShowTray();
     }
     batchTimer_.setSingleShot(true);
     batchTimer_.setInterval(batchDelay);
@@ -87,11 +68,73 @@ TrayNotifier::TrayNotifier(QWidget* window, ServerPage* page, std::unique_ptr<De
 TrayNotifier::~TrayNotifier() = default;
 
 TrayNotifier* TrayNotifier::Install(QWidget* window, ServerPage* page) {
-    std::unique_ptr<DesktopNotices> notices;
 #ifdef TOLVAR_DBUS_NOTICES
-    notices = std::make_unique<DBusNotices>(QDBusConnection::sessionBus());
+    const QDBusConnection bus = QDBusConnection::sessionBus();
+    auto* notifier = new TrayNotifier(window, page, std::make_unique<DBusNotices>(bus), false);
+    notifier->AskForTray(bus, kTrayAskTimeout);
+    return notifier;
+#else
+    return new TrayNotifier(window, page, nullptr, QSystemTrayIcon::isSystemTrayAvailable());
 #endif
-    return new TrayNotifier(window, page, std::move(notices), QSystemTrayIcon::isSystemTrayAvailable());
+}
+
+#ifdef TOLVAR_DBUS_NOTICES
+void TrayNotifier::AskForTray(const QDBusConnection& bus, std::chrono::milliseconds timeout) {
+    // Qt asks the desktop's tray watcher about the tray, and again for every icon made, on this thread and
+    // without a bound worth the name. So the watcher is asked here first, without waiting: one that answers
+    // will answer Qt too; one that does not costs the icon and nothing else. Without a watcher Qt looks for
+    // the older X11 tray, which the display server itself answers.
+    const QDBusMessage ask =
+        QDBusMessage::createMethodCall(QStringLiteral("org.kde.StatusNotifierWatcher"),
+                                       QStringLiteral("/StatusNotifierWatcher"),
+                                       QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"))
+        << QStringLiteral("org.kde.StatusNotifierWatcher") << QStringLiteral("IsStatusNotifierHostRegistered");
+    auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(ask, static_cast<int>(timeout.count())), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher* call) {
+        call->deleteLater();
+        const QDBusError::ErrorType error = call->error().type();
+        if (error == QDBusError::NoReply || error == QDBusError::Timeout) {
+            return;
+        }
+        if (QSystemTrayIcon::isSystemTrayAvailable()) {
+            ShowTray();
+        }
+    });
+}
+#endif
+
+void TrayNotifier::ShowTray() {
+    if (tray_) {
+        return;
+    }
+    tray_ = std::make_unique<QSystemTrayIcon>(QApplication::windowIcon());
+    menu_ = std::make_unique<QMenu>();
+    menu_->addAction(QStringLiteral("显示窗口"), this, [this] { ShowWindow(0); });
+    menu_->addAction(QStringLiteral("退出"), this, [this] {
+        if (window_) {
+            window_->close();
+        }
+    });
+    tray_->setContextMenu(menu_.get());
+    connect(tray_.get(), &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+        if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick) {
+            ShowWindow(0);
+        }
+    });
+    toolTipTimer_.setSingleShot(true);
+    toolTipTimer_.setInterval(kToolTipDelay);
+    connect(&toolTipTimer_, &QTimer::timeout, this, &TrayNotifier::UpdateToolTip);
+    connect(page_.data(), &ServerPage::StatusesChanged, this, [this] {
+        if (!toolTipTimer_.isActive()) {
+            toolTipTimer_.start();
+        }
+    });
+    UpdateToolTip();
+    tray_->show();
+    // Notices that found no service of their own go to the new icon's balloons.
+    if (!notices_) {
+        UseTrayBalloons();
+    }
 }
 
 void TrayNotifier::UseTrayBalloons() {

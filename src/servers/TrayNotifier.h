@@ -10,6 +10,7 @@
 #include <memory>
 #include <vector>
 
+class QDBusConnection;
 class QMenu;
 class QSystemTrayIcon;
 class QWidget;
@@ -32,13 +33,18 @@ public:
                  std::chrono::milliseconds batchDelay = kBatchDelay);
     ~TrayNotifier() override;
 
-    // What this desktop offers: the tray where there is one, the notification service on Linux.
+    // What this desktop offers: the tray where there is one, the notification service on Linux. On Linux the
+    // icon comes once the desktop's tray service has answered, so a stuck one never holds up the window.
     static TrayNotifier* Install(QWidget* window, ServerPage* page);
 
     QSystemTrayIcon* TrayIcon() const { return tray_.get(); }
     bool SendsNotices() const { return notices_ != nullptr; }
 
 private:
+    // Puts the icon in the tray, once.
+    void ShowTray();
+    // Shows the icon once the desktop's tray service on `bus` has been found to answer within `timeout` (Linux).
+    void AskForTray(const QDBusConnection& bus, std::chrono::milliseconds timeout);
     void OnNotice(const ServerNotice& notice);
     void SendBatch();
     void UpdateToolTip();

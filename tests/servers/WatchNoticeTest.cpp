@@ -7,6 +7,7 @@
 #include "servers/TrayNotifier.h"
 #include "settings/SettingsFile.h"
 #include "support/ModalDialogs.h"
+#include "support/PrivateBus.h"
 
 #include <QApplication>
 #include <QDBusConnectionInterface>
@@ -30,36 +31,7 @@ namespace {
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-// Runs the whole program again under a private session bus before anything else starts, so that no notice
-// ever reaches the desktop of whoever runs the tests. False when that could not be done.
-bool RunOnPrivateBus() {
-    if (std::getenv("TOLVAR_TEST_PRIVATE_BUS") != nullptr) {
-        return true;
-    }
-    ::setenv("TOLVAR_TEST_PRIVATE_BUS", "1", 1);
-    std::ifstream cmdline("/proc/self/cmdline", std::ios::binary);
-    const std::string all((std::istreambuf_iterator<char>(cmdline)), std::istreambuf_iterator<char>());
-    char self[4096] = {};
-    if (::readlink("/proc/self/exe", self, sizeof self - 1) <= 0) {
-        return false;
-    }
-    std::vector<std::string> words{"dbus-run-session", "--", self};
-    for (std::size_t at = all.find('\0'); at != std::string::npos && at + 1 < all.size();) {
-        const std::size_t end = all.find('\0', at + 1);
-        words.push_back(all.substr(at + 1, end - at - 1));
-        at = end;
-    }
-    std::vector<char*> argv;
-    for (std::string& word : words) {
-        argv.push_back(word.data());
-    }
-    argv.push_back(nullptr);
-    ::execvp(argv[0], argv.data());
-    // No private bus: make sure no other one is reached either.
-    ::setenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent", 1);
-    return false;
-}
-
+// No notice ever reaches the desktop of whoever runs the tests.
 const bool kOnPrivateBus = RunOnPrivateBus();
 
 // A notification service of our own: records every notice and can click one.
