@@ -1,5 +1,6 @@
-; The Tolvar installer: the program under Program Files, a Start-menu entry and an uninstaller. The installed
-; program keeps its files in %LOCALAPPDATA%\Tolvar, since its own directory is not writable.
+; The Tolvar installer: the program under Program Files, Start-menu entries for it and its user's guide, and an
+; uninstaller. The installed program keeps its files in %LOCALAPPDATA%\Tolvar, since its own directory is not
+; writable.
 ; A 64-bit installer for a 64-bit program.
 Target amd64-unicode
 SetCompressor /SOLID lzma
@@ -28,6 +29,7 @@ Section "Tolvar"
     WriteUninstaller "$INSTDIR\uninstall.exe"
     SetShellVarContext all
     CreateShortcut "$SMPROGRAMS\Tolvar.lnk" "$INSTDIR\tolvar.exe" "" "$INSTDIR\tolvar.exe" 0 SW_SHOWNORMAL "" "服务器远程管理工具"
+    CreateShortcut "$SMPROGRAMS\Tolvar 使用说明.lnk" "$INSTDIR\使用说明.html" "" "" 0 SW_SHOWNORMAL "" "Tolvar 的使用说明"
     WriteRegStr HKLM "Software\Tolvar" "InstallDir" "$INSTDIR"
     WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "Tolvar 服务器远程管理工具"
     WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
@@ -41,6 +43,7 @@ SectionEnd
 Section "Uninstall"
     SetShellVarContext all
     Delete "$SMPROGRAMS\Tolvar.lnk"
+    Delete "$SMPROGRAMS\Tolvar 使用说明.lnk"
     RMDir /r "$INSTDIR"
     DeleteRegKey HKLM "${UNINSTALL_KEY}"
     DeleteRegKey HKLM "Software\Tolvar"

@@ -14,6 +14,7 @@ expected=(
     usr/bin/tolvar
     usr/share/doc/tolvar/changelog.gz
     usr/share/doc/tolvar/copyright
+    usr/share/doc/tolvar/使用说明.html
     usr/share/applications/org.example.tolvar.desktop
     usr/share/icons/hicolor/128x128/apps/tolvar.png
     usr/share/icons/hicolor/256x256/apps/tolvar.png
