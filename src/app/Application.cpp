@@ -1,5 +1,6 @@
 #include "app/Application.h"
 
+#include "runtime/LogQt.h"
 #include "runtime/MsgBox.h"
 
 #include <QApplication>
@@ -139,4 +140,5 @@ void ConfigureApplication() {
     QApplication::setStyle(new GroupBoxStyle);
     qApp->installEventFilter(new IconAfterFirstPaint(qApp));
     MsgBox::InstallFatalErrorPresenter();
+    InstallLog();
 }

@@ -1,6 +1,7 @@
 #include "app/SettingsSync.h"
 
 #include "runtime/GbkQt.h"
+#include "runtime/Log.h"
 #include "runtime/MsgBox.h"
 #include "runtime/WatchedFile.h"
 #include "servers/ServerPage.h"
@@ -109,10 +110,12 @@ void SettingsSync::SaveWith(std::chrono::milliseconds patience, bool quiet) {
     }
     busySince_ = {};
     if (saved.refused) {
+        Log::Failure("settings", "ms.ini was replaced by what is no settings file, so it was not written");
         Failed(QStringLiteral("该文件已被其他程序替换为无法读取的内容，为免覆盖，没有写入"), quiet);
         return;
     }
     if (!saved.outcome) {
+        Log::Failure("settings", "saving ms.ini failed", saved.outcome.Reason());
         Failed(QString::fromLocal8Bit(saved.outcome.Reason().message()), quiet);
         return;
     }

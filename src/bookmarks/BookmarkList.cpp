@@ -1,6 +1,7 @@
 #include "bookmarks/BookmarkList.h"
 
 #include "runtime/GbkQt.h"
+#include "runtime/Log.h"
 #include "runtime/MsgBox.h"
 #include "runtime/ShellOpen.h"
 
@@ -145,7 +146,10 @@ void BookmarkList::OpenSelected() {
     const int row = SelectedRow();
     // Bytes rather than the shown text: they reach the opener unchanged, without a round trip through Qt.
     const std::string address = row < 0 ? std::string() : FromBytes(list_->topLevelItem(row)->data(0, kOpenRole));
-    static_cast<void>(ShellOpen(address));
+    // The desktop's opener says for itself what it could not open; the row stays as it is either way.
+    if (Outcome opened = ShellOpen(address); !opened) {
+        Log::Failure("bookmarks", "the desktop could not be asked to open the address", opened.Reason());
+    }
 }
 
 int BookmarkList::SelectedRow() const {

@@ -5,6 +5,7 @@
 #include "runtime/FatalError.h"
 #include "runtime/Files.h"
 #include "runtime/Gbk.h"
+#include "runtime/Log.h"
 #include "runtime/NewFile.h"
 
 #include <algorithm>
@@ -108,7 +109,9 @@ std::vector<Bookmark> BookmarkStore::Load() const {
         // A failure shows as an empty list, like any file that cannot be read. A link whose file is missing
         // gets its file, as the settings file does, rather than a list that can never be stored.
         // Readable by its owner only, as the settings file is.
-        static_cast<void>(CreateNewFile(FollowLinks(path), DefaultBookmarkImage(), 0600));
+        if (Outcome made = CreateNewFile(FollowLinks(path), DefaultBookmarkImage(), 0600); !made) {
+            Log::Failure("bookmarks", "the default bookmark file could not be made", made.Reason());
+        }
     }
     std::this_thread::sleep_for(kSettleTime);
     return ReadAll();

@@ -1,4 +1,5 @@
 #include "runtime/Files.h"
+#include "runtime/Log.h"
 #include "runtime/ProgramDirectory.h"
 
 std::string DataDirectories::ReadPath(const std::string& name) const {
@@ -34,7 +35,10 @@ std::string DataDirectories::EditablePath(const std::string& name) const {
     // The program's copy is carried over once, so its contents are not lost behind an empty new file.
     const FileRead file = ReadFile(readPath);
     if (file.outcome == ReadOutcome::Read) {
-        static_cast<void>(ReplaceFileAtomically(savePath, file.bytes, 0600));
+        // Without the copy the file is made anew where saves go; the program's own copy stays as it was.
+        if (Outcome copied = ReplaceFileAtomically(savePath, file.bytes, 0600); !copied) {
+            Log::Failure("files", "copying " + name + " to the per-user directory failed", copied.Reason());
+        }
     }
     return savePath;
 }

@@ -1,6 +1,7 @@
 #include "servers/LaunchSteps.h"
 
 #include "runtime/DetachedProcess.h"
+#include "runtime/Log.h"
 #include "runtime/UserRegistry.h"
 
 const char* const kLocalDevicesKey = "Software\\Microsoft\\Terminal Server Client\\LocalDevices";
@@ -41,6 +42,9 @@ std::optional<LaunchResult> RefusedLaunch(const ServerEntry& entry, std::string&
 
 void RecordLocalDevices(const std::string& host) {
     if (!RegistryQueryDword(kLocalDevicesKey, host)) {
-        static_cast<void>(RegistrySetDword(kLocalDevicesKey, host, kLocalDevicesValue));
+        // Without the value the client asks about local devices itself; the session starts all the same.
+        if (Outcome recorded = RegistrySetDword(kLocalDevicesKey, host, kLocalDevicesValue); !recorded) {
+            Log::Failure("servers", "the client's local-devices value could not be stored", recorded.Reason());
+        }
     }
 }
