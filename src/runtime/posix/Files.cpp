@@ -9,6 +9,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <memory>
+#include <optional>
 #include <string_view>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -74,6 +75,20 @@ FileDescriptor CreateLockedTemporary(std::string& name) {
     errno = error;
     return FileDescriptor(-1);
 }
+
+// The next path of a chain of links: where the link `current` points, or nullopt when it is no link.
+std::optional<std::string> NextLink(const std::string& current) {
+    char target[PATH_MAX];
+    const ssize_t length = ::readlink(current.c_str(), target, sizeof target);
+    if (length <= 0 || static_cast<std::size_t>(length) >= sizeof target) {
+        return std::nullopt;
+    }
+    const std::string next(target, static_cast<std::size_t>(length));
+    return next.front() == '/' ? next : DirectoryOf(current) + "/" + next;
+}
+
+// The kernel's own bound on a chain of links; a loop ends here and then fails at the write.
+constexpr int kMostLinks = 40;
 
 struct DirectoryCloser {
     void operator()(DIR* directory) const { ::closedir(directory); }
@@ -160,15 +175,12 @@ Bytes ReadWholeFile(const std::string& path) {
 
 std::string FollowLinks(const std::string& path) {
     std::string current = path;
-    // The kernel's own bound on a chain of links; a loop ends here and then fails at the write.
-    for (int hop = 0; hop < 40; ++hop) {
-        char target[PATH_MAX];
-        const ssize_t length = ::readlink(current.c_str(), target, sizeof target);
-        if (length < 0 || static_cast<std::size_t>(length) >= sizeof target) {
-            return current;
+    for (int hop = 0; hop < kMostLinks; ++hop) {
+        std::optional<std::string> next = NextLink(current);
+        if (!next) {
+            break;
         }
-        const std::string next(target, static_cast<std::size_t>(length));
-        current = next.front() == '/' ? next : DirectoryOf(current) + "/" + next;
+        current = std::move(*next);
     }
     return current;
 }
@@ -266,7 +278,7 @@ FileStamp StampOf(const std::string& path) {
 
 bool LinksAreTrusted(const std::string& path) {
     std::string current = path;
-    for (int hop = 0; hop < 40; ++hop) {
+    for (int hop = 0; hop < kMostLinks; ++hop) {
         struct stat info {};
         if (::lstat(current.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) {
             return true;
@@ -274,13 +286,11 @@ bool LinksAreTrusted(const std::string& path) {
         if (info.st_uid != ::geteuid() && info.st_uid != 0) {
             return false;
         }
-        char target[PATH_MAX];
-        const ssize_t length = ::readlink(current.c_str(), target, sizeof target);
-        if (length < 0 || static_cast<std::size_t>(length) >= sizeof target) {
+        std::optional<std::string> next = NextLink(current);
+        if (!next) {
             return true;
         }
-        const std::string next(target, static_cast<std::size_t>(length));
-        current = next.front() == '/' ? next : DirectoryOf(current) + "/" + next;
+        current = std::move(*next);
     }
     return true;
 }

@@ -15,17 +15,6 @@ constexpr auto kRetryEvery = std::chrono::milliseconds(5);
 
 } // namespace
 
-ProcessLock::ProcessLock(ProcessLock&& other) noexcept
-    : handle_(std::exchange(other.handle_, kNone)) {}
-
-ProcessLock& ProcessLock::operator=(ProcessLock&& other) noexcept {
-    if (this != &other) {
-        Release();
-        handle_ = std::exchange(other.handle_, kNone);
-    }
-    return *this;
-}
-
 Outcome ProcessLock::Acquire(const std::string& path, std::chrono::milliseconds patience) {
     Release();
     // Never through a link or into a FIFO: the lock file is ours, beside the file it guards.

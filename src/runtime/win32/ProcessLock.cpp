@@ -14,17 +14,6 @@ constexpr auto kRetryEvery = std::chrono::milliseconds(5);
 
 } // namespace
 
-ProcessLock::ProcessLock(ProcessLock&& other) noexcept
-    : handle_(std::exchange(other.handle_, kNone)) {}
-
-ProcessLock& ProcessLock::operator=(ProcessLock&& other) noexcept {
-    if (this != &other) {
-        Release();
-        handle_ = std::exchange(other.handle_, kNone);
-    }
-    return *this;
-}
-
 Outcome ProcessLock::Acquire(const std::string& path, std::chrono::milliseconds patience) {
     Release();
     // Every sharing flag: the lock, not the open, is what keeps the others out, and nobody may be kept from
