@@ -48,6 +48,11 @@ inline constexpr std::size_t npos = std::string_view::npos;
 [[nodiscard]] std::string FromUtf8(std::string_view utf8);
 [[nodiscard]] std::string ToUtf8(std::string_view gbk);
 
+// Other tools' files come in Unicode: UTF-16LE bytes (after their byte-order mark) as UTF-8, nullopt for an odd
+// length, a lone surrogate or a zero character; and whether a text is well-formed UTF-8.
+[[nodiscard]] std::optional<std::string> Utf8FromUtf16Le(std::string_view bytes);
+[[nodiscard]] bool IsUtf8(std::string_view text);
+
 // UTF-16 the way the platform's code page 936 conversion gives it, without a terminator: a byte it cannot map
 // becomes a stand-in character rather than ending the text.
 [[nodiscard]] std::u16string ToUtf16(std::string_view gbk);

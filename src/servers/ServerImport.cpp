@@ -21,87 +21,10 @@ bool EndsWithIgnoreCase(std::string_view text, std::string_view ending) {
     return text.size() >= ending.size() && Gbk::EqualsIgnoreCase(text.substr(text.size() - ending.size()), ending);
 }
 
-void AppendUtf8(std::string& out, char32_t c) {
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (c >> 18));
-        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-}
-
-// UTF-16LE after its byte-order mark; nullopt for an odd length, a lone surrogate or a zero character.
-std::optional<std::string> FromUtf16Le(const Bytes& bytes, std::size_t from) {
-    if ((bytes.size() - from) % 2 != 0) {
-        return std::nullopt;
-    }
-    std::string out;
-    out.reserve(bytes.size() / 2);
-    for (std::size_t at = from; at < bytes.size(); at += 2) {
-        char32_t unit = bytes[at] | (char32_t{bytes[at + 1]} << 8);
-        if (unit >= 0xD800 && unit <= 0xDBFF) {
-            at += 2;
-            if (at + 1 >= bytes.size()) {
-                return std::nullopt;
-            }
-            const char32_t low = bytes[at] | (char32_t{bytes[at + 1]} << 8);
-            if (low < 0xDC00 || low > 0xDFFF) {
-                return std::nullopt;
-            }
-            unit = 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00);
-        } else if ((unit >= 0xDC00 && unit <= 0xDFFF) || unit == 0) {
-            return std::nullopt;
-        }
-        AppendUtf8(out, unit);
-    }
-    return out;
-}
-
-bool IsUtf8(std::string_view text) {
-    for (std::size_t at = 0; at < text.size();) {
-        const auto lead = static_cast<unsigned char>(text[at]);
-        std::size_t length = 1;
-        char32_t smallest = 0;
-        if (lead >= 0xF0 && lead <= 0xF4) {
-            length = 4, smallest = 0x10000;
-        } else if (lead >= 0xE0 && lead <= 0xEF) {
-            length = 3, smallest = 0x800;
-        } else if (lead >= 0xC2 && lead <= 0xDF) {
-            length = 2, smallest = 0x80;
-        } else if (lead >= 0x80) {
-            return false;
-        }
-        if (at + length > text.size()) {
-            return false;
-        }
-        char32_t c = length == 1 ? lead : lead & (0x7F >> length);
-        for (std::size_t k = 1; k < length; ++k) {
-            const auto trail = static_cast<unsigned char>(text[at + k]);
-            if ((trail & 0xC0) != 0x80) {
-                return false;
-            }
-            c = (c << 6) | (trail & 0x3F);
-        }
-        if (c < smallest || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
-            return false;
-        }
-        at += length;
-    }
-    return true;
-}
-
 std::optional<Decoded> Decode(const Bytes& bytes) {
     if (bytes.size() >= 2 && bytes[0] == 0xFF && bytes[1] == 0xFE) {
-        std::optional<std::string> text = FromUtf16Le(bytes, 2);
+        std::optional<std::string> text =
+            Gbk::Utf8FromUtf16Le(std::string_view(reinterpret_cast<const char*>(bytes.data()) + 2, bytes.size() - 2));
         return text ? std::optional<Decoded>({std::move(*text), true}) : std::nullopt;
     }
     std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
@@ -111,7 +34,7 @@ std::optional<Decoded> Decode(const Bytes& bytes) {
     if (text.starts_with("\xEF\xBB\xBF")) {
         text.remove_prefix(3);
     }
-    if (IsUtf8(text)) {
+    if (Gbk::IsUtf8(text)) {
         return Decoded{std::string(text), true};
     }
     // Windows writes its connection files in the system's code page when told to save them as "ANSI".

@@ -101,4 +101,20 @@ TEST(GbkTest, BytesToTextStopsAtTheFirstZero) {
     EXPECT_EQ(BytesFromText(std::string("a\0b", 3)), (Bytes{'a', 0, 'b'}));
 }
 
+TEST(GbkTest, UnicodeFilesOfOtherToolsAreReadStrictly) {
+    using namespace std::string_literals;
+    // "中a" in UTF-16LE, and an astral character as a surrogate pair.
+    EXPECT_EQ(Gbk::Utf8FromUtf16Le("\x2D\x4E\x61\x00"s), "\xE4\xB8\xAD"
+                                                         "a");
+    EXPECT_EQ(Gbk::Utf8FromUtf16Le("\x3D\xD8\x00\xDE"s), "\xF0\x9F\x98\x80");
+    EXPECT_EQ(Gbk::Utf8FromUtf16Le(""s), "");
+    for (const std::string& bad : {"\x61\x00\x62"s, "\x3D\xD8\x61\x00"s, "\x00\xDE"s, "\x61\x00\x00\x00"s}) {
+        EXPECT_FALSE(Gbk::Utf8FromUtf16Le(bad)) << testing::PrintToString(bad);
+    }
+    EXPECT_TRUE(Gbk::IsUtf8("plain \xE4\xB8\xAD \xF0\x9F\x98\x80"s));
+    for (const std::string& bad : {"\xC0\x80"s, "\xED\xA0\x80"s, "\x80"s, "\xE4\xB8"s, "\xD6\xD0"s}) {
+        EXPECT_FALSE(Gbk::IsUtf8(bad)) << testing::PrintToString(bad);
+    }
+}
+
 } // namespace

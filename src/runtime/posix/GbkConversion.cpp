@@ -99,6 +99,25 @@ std::optional<std::string> TryToUtf8(std::string_view gbk) {
     return FromGbk().Convert(gbk, {}, 1);
 }
 
+std::optional<std::string> Utf8FromUtf16Le(std::string_view bytes) {
+    if (bytes.size() % 2 != 0) {
+        return std::nullopt;
+    }
+    for (std::size_t at = 0; at < bytes.size(); at += 2) {
+        if (bytes[at] == '\0' && bytes[at + 1] == '\0') {
+            return std::nullopt;
+        }
+    }
+    thread_local Converter converter("UTF-8", "UTF-16LE");
+    return converter.Convert(bytes, {}, 2);
+}
+
+bool IsUtf8(std::string_view text) {
+    // Decoding to UTF-32 refuses what is no UTF-8: stray continuation bytes, overlong forms and surrogates.
+    thread_local Converter converter("UTF-32LE", "UTF-8");
+    return converter.Convert(text, {}, 1).has_value();
+}
+
 std::string FromUtf8(std::string_view utf8) {
     return ToGbk().Convert(utf8, "?", 0).value_or(std::string());
 }

@@ -92,6 +92,39 @@ std::optional<std::string> TryFromUtf8(std::string_view utf8) {
     return gbk;
 }
 
+std::optional<std::string> Utf8FromUtf16Le(std::string_view bytes) {
+    if (bytes.size() % 2 != 0 || bytes.size() / 2 > INT_MAX) {
+        return std::nullopt;
+    }
+    std::wstring wide(bytes.size() / 2, L'\0');
+    for (std::size_t at = 0; at < wide.size(); ++at) {
+        wide[at] = static_cast<wchar_t>(static_cast<unsigned char>(bytes[2 * at]) |
+                                        (static_cast<unsigned char>(bytes[2 * at + 1]) << 8));
+        if (wide[at] == L'\0') {
+            return std::nullopt;
+        }
+    }
+    if (wide.empty()) {
+        return std::string();
+    }
+    const int size = static_cast<int>(wide.size());
+    const int length =
+        ::WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, wide.data(), size, nullptr, 0, nullptr, nullptr);
+    if (length <= 0) {
+        return std::nullopt;
+    }
+    std::string utf8(static_cast<std::size_t>(length), '\0');
+    if (::WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, wide.data(), size, utf8.data(), length, nullptr,
+                              nullptr) != length) {
+        return std::nullopt;
+    }
+    return utf8;
+}
+
+bool IsUtf8(std::string_view text) {
+    return StrictWide(CP_UTF8, text).has_value();
+}
+
 std::optional<std::string> TryToUtf8(std::string_view gbk) {
     // 0x80 alone is no GBK character, whatever code page 936 makes of it.
     if (HoldsEuro(gbk)) {
