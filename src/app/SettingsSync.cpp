@@ -6,7 +6,6 @@
 #include "runtime/WatchedFile.h"
 #include "servers/ServerPage.h"
 
-#include <QApplication>
 #include <QTimer>
 #include <atomic>
 
@@ -33,10 +32,6 @@ bool IsBusy(const Outcome& outcome) {
     return outcome.Reason() == std::make_error_condition(std::errc::device_or_resource_busy);
 }
 
-bool DialogOpen() {
-    return QApplication::activeModalWidget() != nullptr || QApplication::activePopupWidget() != nullptr;
-}
-
 } // namespace
 
 SettingsSync::SettingsSync(std::string path, ServerPage* page, std::chrono::milliseconds retryInterval)
@@ -45,8 +40,7 @@ SettingsSync::SettingsSync(std::string path, ServerPage* page, std::chrono::mill
     , file_(std::move(path), page->Content())
     , watch_(nullptr)
     , retry_(new QTimer(this))
-    , retryInterval_(retryInterval)
-    , waitForDialogs_(new QTimer(this)) {
+    , retryInterval_(retryInterval) {
     // The watch's thread notes the count of saves as it starts a read.
     watch_ = new WatchedFile(
         file_.Path(),
@@ -67,14 +61,6 @@ SettingsSync::SettingsSync(std::string path, ServerPage* page, std::chrono::mill
 
     retry_->setSingleShot(true);
     connect(retry_, &QTimer::timeout, this, &SettingsSync::Save);
-    waitForDialogs_->setInterval(std::chrono::milliseconds(250));
-    connect(waitForDialogs_, &QTimer::timeout, this, [this] {
-        if (!DialogOpen()) {
-            waitForDialogs_->stop();
-            // What was read meanwhile may be older than a save the dialog led to: read it afresh.
-            watch_->ReadAgain();
-        }
-    });
     connect(page_, &ServerPage::SettingsChanged, this, &SettingsSync::Save);
 }
 
@@ -148,11 +134,6 @@ void SettingsSync::Failed(const QString& reason, bool quiet) {
 }
 
 void SettingsSync::TakeIn(SettingsOnDisk& disk) {
-    if (DialogOpen()) {
-        // An open editor or box works on the list as it was; the file is read again once it closes.
-        waitForDialogs_->start();
-        return;
-    }
     if (disk.state == SettingsOnDisk::State::Refused || !disk.stamp.exists || disk.stamp.size == 0) {
         // Nothing to take from a file we may not read or that is gone; the next save says what it must.
         return;

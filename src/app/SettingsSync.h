@@ -33,7 +33,7 @@ public:
 private:
     void SaveWith(std::chrono::milliseconds patience, bool quiet);
     void OnFileChanged(const std::any& content);
-    // Shows what the file and the page together hold, when no dialog of the page is open; else once it closes.
+    // Shows what the file and the page together hold.
     void TakeIn(SettingsOnDisk& disk);
     void TellConflicts(const std::vector<SettingsConflict>& conflicts);
     void Failed(const QString& reason, bool quiet);
@@ -43,8 +43,6 @@ private:
     WatchedFile* watch_;
     QTimer* retry_;
     std::chrono::milliseconds retryInterval_;
-    // Looks for the end of an open dialog, after which the file is read again.
-    QTimer* waitForDialogs_;
     // Counts this window's own saves, so that a read the watch made before one of them is not taken for news.
     std::shared_ptr<std::atomic<quint64>> saves_ = std::make_shared<std::atomic<quint64>>(0);
     bool failing_ = false;

@@ -8,9 +8,7 @@
 #include "runtime/WatchedFile.h"
 
 #include <QAbstractButton>
-#include <QApplication>
 #include <QLineEdit>
-#include <QTimer>
 #include <QTreeWidget>
 
 namespace {
@@ -65,19 +63,10 @@ void BookmarkList::Load() {
     if (watch_ == nullptr) {
         watch_ = new WatchedFile(store_.Path(), {}, this);
         connect(watch_, &WatchedFile::Changed, this, &BookmarkList::FollowFile);
-        waitForDialogs_ = new QTimer(this);
-        waitForDialogs_->setInterval(std::chrono::milliseconds(250));
-        connect(waitForDialogs_, &QTimer::timeout, this, &BookmarkList::FollowFile);
     }
 }
 
 void BookmarkList::FollowFile() {
-    // A delete asks first and then works on the row it asked about: the rows stay as they are until it is done.
-    if (QApplication::activeModalWidget() != nullptr || QApplication::activePopupWidget() != nullptr) {
-        waitForDialogs_->start();
-        return;
-    }
-    waitForDialogs_->stop();
     const QList<QTreeWidgetItem*> selected = list_->selectedItems();
     const QByteArray name = selected.isEmpty() ? QByteArray() : selected.front()->data(0, kNameRole).toByteArray();
     const QByteArray address =

@@ -5,7 +5,6 @@
 #include <QObject>
 
 class QAbstractButton;
-class QTimer;
 class WatchedFile;
 class QLineEdit;
 class QTreeWidget;
@@ -38,8 +37,7 @@ Q_SIGNALS:
 private:
     int SelectedRow() const;
     void Refill(const std::vector<Bookmark>& bookmarks);
-    // Fills the list anew from what another window left in the file, keeping the selected bookmark selected;
-    // while a box or dialog is open, once it closes.
+    // Fills the list anew from what another window left in the file, keeping the selected bookmark selected.
     void FollowFile();
     // This window's own change of the file is no news to it.
     void Wrote();
@@ -49,5 +47,4 @@ private:
     QLineEdit* addressBox_ = nullptr;
     BookmarkStore store_;
     WatchedFile* watch_ = nullptr;
-    QTimer* waitForDialogs_ = nullptr;
 };

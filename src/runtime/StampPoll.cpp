@@ -20,6 +20,10 @@ struct StampPoll::Shared {
 
     void Run() {
         std::unique_lock lock(mutex);
+        // The first look learns what is there, off the caller's thread: the file may sit on a slow share.
+        if (!seen) {
+            seen = StampOfUnlocked(lock);
+        }
         while (!stop) {
             wake.wait_for(lock, interval, [this] { return stop || lookNow; });
             if (stop) {

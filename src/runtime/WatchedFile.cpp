@@ -1,7 +1,9 @@
 #include "runtime/WatchedFile.h"
 
+#include <QApplication>
 #include <QFileInfo>
 #include <QFileSystemWatcher>
+#include <QTimer>
 #include <atomic>
 #include <mutex>
 
@@ -22,7 +24,7 @@ public:
         if (watch_ != nullptr) {
             // A watch deleted before the call runs takes the pending call with it.
             QMetaObject::invokeMethod(
-                watch_, [watch = watch_, content = std::move(content)] { Q_EMIT watch->Changed(content); },
+                watch_, [watch = watch_, content = std::move(content)] { watch->Deliver(content); },
                 Qt::QueuedConnection);
         }
     }
@@ -44,12 +46,20 @@ void WatchedFile::SetNoticesEnabled(bool enabled) {
 WatchedFile::WatchedFile(std::string path, std::function<std::any()> read, QObject* parent)
     : QObject(parent)
     , path_(std::move(path))
-    , relay_(std::make_shared<Relay>(this)) {
+    , relay_(std::make_shared<Relay>(this))
+    , waitForDialogs_(new QTimer(this)) {
+    waitForDialogs_->setInterval(std::chrono::milliseconds(250));
+    connect(waitForDialogs_, &QTimer::timeout, this, [this] {
+        if (QApplication::activeModalWidget() == nullptr && QApplication::activePopupWidget() == nullptr) {
+            waitForDialogs_->stop();
+            // What was read meanwhile may be older than a save the dialog led to.
+            ReadAgain();
+        }
+    });
     poll_ =
         std::make_unique<StampPoll>(path_, kPollInterval, [relay = relay_, read = std::move(read)](const FileStamp&) {
             relay->Post(read ? read() : std::any());
         });
-    poll_->Seen(StampOf(path_));
     if (noticesEnabled) {
         notices_ = new QFileSystemWatcher(this);
         // A save replaces the file by a rename, which ends the watch on the file; the directory's notice comes
@@ -77,6 +87,14 @@ void WatchedFile::WatchPaths() {
     if (!notices_->files().contains(file) && QFileInfo::exists(file)) {
         notices_->addPath(file);
     }
+}
+
+void WatchedFile::Deliver(const std::any& content) {
+    if (QApplication::activeModalWidget() != nullptr || QApplication::activePopupWidget() != nullptr) {
+        waitForDialogs_->start();
+        return;
+    }
+    Q_EMIT Changed(content);
 }
 
 void WatchedFile::Seen() {

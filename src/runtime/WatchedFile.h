@@ -9,11 +9,13 @@
 #include <string>
 
 class QFileSystemWatcher;
+class QTimer;
 
 // A file that another process may change, watched for the window that shows it: through the file system's
 // notices where they come (a local disk), and by its stamp every second where they do not (SMB, NFS). What
 // the file holds is read by `read` off the window's thread, so a slow or hung share never holds the window up,
-// and reaches `Changed` on it.
+// and reaches `Changed` on it. While a dialog or box is open, whose code may work on what was there when it
+// opened, nothing is delivered; the file is read afresh once it closes.
 class WatchedFile : public QObject {
     Q_OBJECT
 
@@ -38,9 +40,11 @@ Q_SIGNALS:
 private:
     class Relay;
     void WatchPaths();
+    void Deliver(const std::any& content);
 
     std::string path_;
     std::shared_ptr<Relay> relay_;
     QFileSystemWatcher* notices_ = nullptr;
     std::unique_ptr<StampPoll> poll_;
+    QTimer* waitForDialogs_;
 };

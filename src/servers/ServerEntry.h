@@ -16,3 +16,8 @@ struct ServerEntry {
 
     bool operator==(const ServerEntry&) const = default;
 };
+
+// The five texts, which are what tells one entry from another (the status is not part of it), as one key; no
+// field holds a zero byte, since the settings text ends at the first one.
+[[nodiscard]] std::string TextsKey(const ServerEntry& entry);
+[[nodiscard]] bool SameTexts(const ServerEntry& a, const ServerEntry& b);

@@ -37,19 +37,6 @@ struct ServerList::StatusWriter::Shared {
     }
 };
 
-namespace {
-
-// An entry's five texts, which are what tells one entry from another.
-std::string TextsKey(const ServerEntry& entry) {
-    std::string key;
-    for (const std::string* field : {&entry.host, &entry.port, &entry.account, &entry.password}) {
-        key.append(*field).push_back('\0');
-    }
-    return key.append(entry.note);
-}
-
-} // namespace
-
 bool ServerList::StatusWriter::Set(Id id, ServerStatus status) const {
     // Holding the shared state keeps it alive for the write even if the list goes meanwhile.
     const std::shared_ptr<Shared> shared = shared_.lock();
@@ -147,19 +134,15 @@ bool ServerList::Remove(std::size_t number) {
 std::vector<ServerList::Id> ServerList::TakeOver(const std::vector<ServerEntry>& entries) {
     std::lock_guard lock(shared_->mutex);
     std::vector<Row>& old = shared_->rows;
-    const auto sameTexts = [](const ServerEntry& a, const ServerEntry& b) {
-        return a.host == b.host && a.port == b.port && a.account == b.account && a.password == b.password &&
-               a.note == b.note;
-    };
     // Another window's save changes an entry or two of a long list: what stays the same at either end is
     // matched as it stands, and only the rest goes through the lookup by texts.
     std::size_t front = 0;
-    while (front < old.size() && front < entries.size() && sameTexts(old[front].entry, entries[front])) {
+    while (front < old.size() && front < entries.size() && SameTexts(old[front].entry, entries[front])) {
         ++front;
     }
     std::size_t back = 0;
     while (back < old.size() - front && back < entries.size() - front &&
-           sameTexts(old[old.size() - 1 - back].entry, entries[entries.size() - 1 - back])) {
+           SameTexts(old[old.size() - 1 - back].entry, entries[entries.size() - 1 - back])) {
         ++back;
     }
     // The middle rows of each text, first to last, so that copies of one entry keep their identities in order.

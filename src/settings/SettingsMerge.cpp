@@ -11,17 +11,6 @@
 
 namespace {
 
-// An entry's five texts as one key; no field holds a zero byte, since the settings text ends at the first one.
-std::string KeyOf(const ServerEntry& entry) {
-    std::string key;
-    key.reserve(entry.host.size() + entry.port.size() + entry.account.size() + entry.password.size() +
-                entry.note.size() + 4);
-    for (const std::string* field : {&entry.host, &entry.port, &entry.account, &entry.password}) {
-        key.append(*field).push_back('\0');
-    }
-    return key.append(entry.note);
-}
-
 // What the three sides hold of one line, and where the merge has put it.
 struct LineInfo {
     long base = 0;
@@ -43,7 +32,7 @@ std::vector<std::string> KeysOf(const std::vector<ServerEntry>& servers) {
     std::vector<std::string> keys;
     keys.reserve(servers.size());
     for (const ServerEntry& entry : servers) {
-        keys.push_back(KeyOf(entry));
+        keys.push_back(TextsKey(entry));
     }
     return keys;
 }
