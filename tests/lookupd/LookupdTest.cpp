@@ -2,6 +2,7 @@
 #include "LoopbackHttp.h"
 #include "runtime/Gbk.h"
 #include "runtime/HttpFetch.h"
+#include "support/Loopback.h"
 #include "tools/IpLookup.h"
 
 #include <algorithm>
@@ -514,12 +515,7 @@ std::optional<std::string> WithSilentResolver(const std::function<std::string()>
         const bool mounted = configured && mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
                              mount(config, "/etc/resolv.conf", nullptr, MS_BIND, nullptr) == 0;
         unlink(config);
-        ifreq loopback{};
-        std::strcpy(loopback.ifr_name, "lo");
-        const int control = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-        ioctl(control, SIOCGIFFLAGS, &loopback);
-        loopback.ifr_flags = static_cast<short>(loopback.ifr_flags | IFF_UP);
-        const bool up = ioctl(control, SIOCSIFFLAGS, &loopback) == 0;
+        const bool up = BringLoopbackUp();
         const int silent = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
         sockaddr_in dns{};
         dns.sin_family = AF_INET;

@@ -2,6 +2,7 @@
 #include "LoopbackPeers.h"
 #include "runtime/Gbk.h"
 #include "runtime/TcpConnect.h"
+#include "support/Loopback.h"
 
 #include <arpa/inet.h>
 #include <chrono>
@@ -95,14 +96,7 @@ bool EnterPrivateNetwork(const std::string& hosts) {
     }
     const bool bound = written && ::mount(file, "/etc/hosts", nullptr, MS_BIND, nullptr) == 0;
     ::unlink(file);
-    const int socket = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    ifreq loopback{};
-    std::strcpy(loopback.ifr_name, "lo");
-    bool up = ::ioctl(socket, SIOCGIFFLAGS, &loopback) == 0;
-    loopback.ifr_flags = static_cast<short>(loopback.ifr_flags | IFF_UP);
-    up = up && ::ioctl(socket, SIOCSIFFLAGS, &loopback) == 0;
-    ::close(socket);
-    return bound && up;
+    return bound && BringLoopbackUp();
 }
 
 // Whether a child may have a network and mounts of its own; the child makes only system calls, so it is safe

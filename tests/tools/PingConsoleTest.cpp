@@ -1,5 +1,6 @@
 #include "tools/PingConsole.h"
 #include "ProcessProbe.h"
+#include "support/Loopback.h"
 
 #include <cstring>
 #include <fcntl.h>
@@ -37,13 +38,7 @@ public:
             return;
         }
         entered_ = true;
-        const int socket = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-        ifreq loopback{};
-        std::strcpy(loopback.ifr_name, "lo");
-        bool up = ::ioctl(socket, SIOCGIFFLAGS, &loopback) == 0;
-        loopback.ifr_flags = static_cast<short>(loopback.ifr_flags | IFF_UP);
-        up = up && ::ioctl(socket, SIOCSIFFLAGS, &loopback) == 0;
-        ::close(socket);
+        const bool up = BringLoopbackUp();
         std::ofstream ignore("/proc/sys/net/ipv4/icmp_echo_ignore_all");
         ignore << "1" << std::flush;
         ready_ = up && ignore.good();
