@@ -16,6 +16,7 @@
 
 #include <QDropEvent>
 #include <QHelpEvent>
+#include <QImageReader>
 #include <QKeyEvent>
 #include <QMimeData>
 #include <QMouseEvent>
@@ -68,6 +69,14 @@ private:
     std::function<void()> addRest_;
 };
 
+// The banner is our own PNG, read by Qt's built-in reader: left to find a reader itself, Qt would first load
+// every installed image plugin to ask whether it knows the file, all before the window's first paint.
+QPixmap BannerPicture() {
+    QImageReader reader(QStringLiteral(":/tolvar/banner.png"), "png");
+    reader.setAutoDetectImageFormat(false);
+    return QPixmap::fromImage(reader.read());
+}
+
 void ShowNoSelection() {
     MsgBox::Show(QStringLiteral("请选择服务器列表！"), QStringLiteral("操作错误"), MsgBox::Buttons::Ok,
                  MsgBox::Icon::Error);
@@ -87,6 +96,7 @@ ServerPage::ServerPage(ServerList& servers, const Bytes& settingsBytes, std::str
                                            [relay = relay_](WatchReport report) { relay->Post(std::move(report)); }))
     , watchTimer_(new QTimer(this)) {
     ui_->setupUi(this);
+    ui_->图片框1->setPixmap(BannerPicture());
     ApplyColumnWidths(ui_->超级列表框1);
     ui_->超级列表框1->installEventFilter(this);
     ui_->超级列表框1->viewport()->installEventFilter(this);
