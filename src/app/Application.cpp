@@ -136,6 +136,10 @@ void ConfigureApplication() {
     QFont font;
     font.setFamilies(families);
     font.setPointSize(9);
+    // SimSun at 9 pt is drawn from its 12-pixel bitmaps on Windows, and AR PL UMing carries bitmaps of the
+    // same size: unsmoothed text takes them, crisp as the Windows program's, where smoothed text would have
+    // each outline hinted and drawn anew before the first paint.
+    font.setStyleStrategy(QFont::NoAntialias);
     QApplication::setFont(font);
     QApplication::setStyle(new GroupBoxStyle);
     qApp->installEventFilter(new IconAfterFirstPaint(qApp));
