@@ -110,7 +110,9 @@ void ServerEditorDialog::OnConfirmClicked() {
     }
     const std::optional<ServerEntry> old = editingNumber_ < 1 ? std::nullopt : servers_.EntryAt(editingNumber_);
     const std::size_t freed = old ? ServerLineSize(*old) : 0;
-    if (ServerLineSize(entry) > room_ + freed) {
+    // Compared as growth, since the room may be as large as a size can be.
+    const std::size_t needed = ServerLineSize(entry);
+    if (needed > freed && needed - freed > room_) {
         MsgBox::Show(QStringLiteral("设置文件 ms.ini 将超过 64 MB 的上限，之后无法读回，这项更改没有保存。\n"
                                     "请删减服务器列表或备注后再试。"),
                      QStringLiteral("输入出错"), MsgBox::Buttons::Ok, MsgBox::Icon::Error);
