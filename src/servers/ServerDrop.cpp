@@ -5,16 +5,50 @@
 #include "servers/ServerImport.h"
 #include "settings/SettingsFile.h"
 
+#include <QDropEvent>
 #include <QFile>
 #include <QFileInfo>
 #include <QMimeData>
 #include <QStringList>
+#include <QTimer>
+#include <QWidget>
 #include <algorithm>
 
 namespace {
 
 // Skipped files named one by one; a drop of hundreds names the first ones and counts the rest.
 constexpr qsizetype kNamedSkips = 15;
+
+// Takes the drags and drops of local files on the widget it watches, and leaves every other event alone.
+class DropTaker : public QObject {
+public:
+    DropTaker(QWidget* target, std::function<void(const QList<QUrl>&)> dropped)
+        : QObject(target)
+        , dropped_(std::move(dropped)) {
+        target->setAcceptDrops(true);
+        target->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        const QEvent::Type type = event->type();
+        if (type != QEvent::DragEnter && type != QEvent::DragMove && type != QEvent::Drop) {
+            return QObject::eventFilter(watched, event);
+        }
+        auto* drop = static_cast<QDropEvent*>(event);
+        if (!CarriesLocalFiles(drop->mimeData())) {
+            return QObject::eventFilter(watched, event);
+        }
+        drop->acceptProposedAction();
+        if (type == QEvent::Drop) {
+            QTimer::singleShot(0, this, [this, urls = drop->mimeData()->urls()] { dropped_(urls); });
+        }
+        return true;
+    }
+
+private:
+    std::function<void(const QList<QUrl>&)> dropped_;
+};
 
 QString FieldName(ImportField field) {
     switch (field) {
@@ -92,6 +126,10 @@ bool CarriesLocalFiles(const QMimeData* data) {
     }
     const QList<QUrl> urls = data->urls();
     return std::any_of(urls.begin(), urls.end(), [](const QUrl& url) { return url.isLocalFile(); });
+}
+
+void AcceptDroppedFiles(QWidget* target, std::function<void(const QList<QUrl>&)> dropped) {
+    new DropTaker(target, std::move(dropped));
 }
 
 std::vector<ServerList::Id> ImportDroppedFiles(const QList<QUrl>& urls, ServerList& servers, std::size_t room) {

@@ -14,11 +14,9 @@
 #include "ui/PasswordDialog.h"
 #include "ui_ServerPage.h"
 
-#include <QDropEvent>
 #include <QHelpEvent>
 #include <QImageReader>
 #include <QKeyEvent>
-#include <QMimeData>
 #include <QMouseEvent>
 #include <QTimer>
 #include <QToolTip>
@@ -101,7 +99,7 @@ ServerPage::ServerPage(ServerList& servers, const Bytes& settingsBytes, std::str
     ui_->超级列表框1->installEventFilter(this);
     ui_->超级列表框1->viewport()->installEventFilter(this);
     // Connection files from other tools are dropped onto the list.
-    ui_->超级列表框1->viewport()->setAcceptDrops(true);
+    AcceptDroppedFiles(ui_->超级列表框1->viewport(), [this](const QList<QUrl>& urls) { ImportDropped(urls); });
 
     ParsedSettings parsed = ParseSettings(settingsBytes);
     servers_.AppendAll(std::move(parsed.servers));
@@ -176,50 +174,53 @@ void ServerPage::ShowContent(const SettingsContent& content) {
 
 bool ServerPage::eventFilter(QObject* watched, QEvent* event) {
     QTreeWidget* list = ui_->超级列表框1;
-    if (watched == list->viewport() && event->type() == QEvent::Paint && !probePassStarted_) {
-        // A thousand thread starts would hold up the list's first paint, so the pass begins once it is on screen.
-        probePassStarted_ = true;
-        QTimer::singleShot(0, this, [this] {
-            watch_->ProbeAll();
-            watchTimer_->start();
-        });
+    if (watched == list && event->type() == QEvent::KeyPress) {
+        return ListKeyPressed(static_cast<QKeyEvent*>(event)->key()) || QWidget::eventFilter(watched, event);
     }
-    if (watched == list->viewport() && event->type() == QEvent::MouseButtonDblClick &&
-        static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
-        OnConnectClicked();
-    } else if (watched == list && event->type() == QEvent::KeyPress) {
-        // The page is no dialog, so its default button gets no Return of its own: the list hands it on.
-        const int key = static_cast<QKeyEvent*>(event)->key();
-        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+    if (watched != list->viewport()) {
+        return QWidget::eventFilter(watched, event);
+    }
+    switch (event->type()) {
+    case QEvent::Paint:
+        if (!probePassStarted_) {
+            // A thousand thread starts would hold up the list's first paint, so the pass begins once it is on
+            // screen.
+            probePassStarted_ = true;
+            QTimer::singleShot(0, this, [this] {
+                watch_->ProbeAll();
+                watchTimer_->start();
+            });
+        }
+        break;
+    case QEvent::MouseButtonDblClick:
+        if (static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
             OnConnectClicked();
-            return true;
         }
-        if (key == Qt::Key_F5) {
-            ProbeAllNow();
-            return true;
-        }
-    } else if (watched == list->viewport() && event->type() == QEvent::ToolTip) {
+        break;
+    case QEvent::ToolTip: {
         const auto* help = static_cast<QHelpEvent*>(event);
         if (ShowStatusToolTip(help->pos(), help->globalPos())) {
             return true;
         }
-    } else if (watched == list->viewport() &&
-               (event->type() == QEvent::DragEnter || event->type() == QEvent::DragMove)) {
-        auto* drag = static_cast<QDropEvent*>(event);
-        if (CarriesLocalFiles(drag->mimeData())) {
-            drag->acceptProposedAction();
-            return true;
-        }
-    } else if (watched == list->viewport() && event->type() == QEvent::Drop) {
-        auto* drop = static_cast<QDropEvent*>(event);
-        if (CarriesLocalFiles(drop->mimeData())) {
-            drop->acceptProposedAction();
-            // The message box of the import must not run inside the drag source's own drop handling.
-            QTimer::singleShot(0, this, [this, urls = drop->mimeData()->urls()] { ImportDropped(urls); });
-            return true;
-        }
+        break;
+    }
+    default:
+        break;
     }
     return QWidget::eventFilter(watched, event);
+}
+
+bool ServerPage::ListKeyPressed(int key) {
+    // The page is no dialog, so its default button gets no Return of its own: the list hands it on.
+    if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+        OnConnectClicked();
+        return true;
+    }
+    if (key == Qt::Key_F5) {
+        ProbeAllNow();
+        return true;
+    }
+    return false;
 }
 
 QTreeWidgetItem* ServerPage::MakeRow(const ServerList::Row& row) {

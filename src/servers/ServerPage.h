@@ -85,6 +85,8 @@ private:
     bool ShowStatusToolTip(const QPoint& position, const QPoint& globalPosition);
     // Adds the servers of dropped connection files and probes them.
     void ImportDropped(const QList<QUrl>& urls);
+    // Return and Enter connect and F5 probes every entry again; true when the key was one of them.
+    bool ListKeyPressed(int key);
     // The id of the last row, which is the newest entry's.
     ServerList::Id LastRowId() const;
     void SetRowStatus(QTreeWidgetItem* row, ServerStatus status);
