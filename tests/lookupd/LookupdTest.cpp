@@ -369,6 +369,24 @@ TEST(LookupdTest, OptionsAreCheckedBeforeListening) {
     EXPECT_EQ(run("--request-deadline 0"), 2);
     EXPECT_EQ(run("--per-address-limit x"), 2);
     EXPECT_EQ(run("--listen 127.0.0.1:0 --database /nonexistent/GeoIP.dat"), 1);
+    // A thread count is a whole number in range; "4x" or one past 2^32 once passed as some other count. The
+    // missing database ends a run that wrongly takes the count before it would listen.
+    for (const std::string threads : {"0", "-1", "4x", "", "65", "4294967297"}) {
+        const std::string command = std::string(TOLVAR_LOOKUPD) + " --threads '" + threads +
+                                    "' --listen 127.0.0.1:0 --database /nonexistent/GeoIP.dat 2>&1 >/dev/null";
+        std::FILE* const child = popen(command.c_str(), "r");
+        ASSERT_NE(child, nullptr);
+        std::string complaint;
+        char buffer[256];
+        for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, child)) > 0;) {
+            complaint.append(buffer, got);
+        }
+        const int status = pclose(child);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 2) << threads;
+        EXPECT_NE(complaint.find("--threads wants a whole number from 1 to 64, not " + threads + "\n"),
+                  std::string::npos)
+            << complaint;
+    }
 }
 
 TEST(LookupdTest, PipelinedAndKeptOpenRequestsAreAnsweredInOrderEachWhole) {
