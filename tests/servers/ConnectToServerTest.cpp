@@ -129,6 +129,7 @@ TEST_F(ConnectToServerTest, ACheckStillRunningWhenThePageGoesTellsNothing) {
     // Once the client's end is in, the check waits on the silent port; the page goes meanwhile.
     QTest::qWait(500);
     context.reset();
+    // The check gives up after its five-second bound; a box it wrongly raised would come by then.
     QTest::qWait(6000);
     EXPECT_TRUE(MsgBox::Answered().empty());
 }
