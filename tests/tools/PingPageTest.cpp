@@ -137,6 +137,7 @@ TEST_F(PingPageTest, SecondTargetOrUnknownOptionShowsTheUsageAndStartsNothing) {
         EXPECT_TRUE(shown.startsWith(QStringLiteral("用法:\nping [-t]"))) << shown.toStdString();
         EXPECT_TRUE(shown.endsWith(QStringLiteral("\n\n") + reason + QLatin1Char('\n'))) << shown.toStdString();
     }
+    // A child wrongly started would have written its file by now.
     Spin(100);
     EXPECT_FALSE(std::filesystem::exists(ping_.File("ran")));
 }
