@@ -143,7 +143,8 @@ TEST(ServerWatchTest, NoticesGoOnlyToEntriesThatWereOnlineAndANewAddressStartsAf
 
 TEST(ServerWatchTest, AHostThatNeverAnswersHoldsOneWorkerHoweverOftenItIsAsked) {
     const SilentPort silent;
-    const Listener listener;
+    // Nobody accepts, so every probe's connection stays queued: room for far more than the test makes.
+    const Listener listener(4096);
     ServerList list;
     const ServerList::Id quiet = list.Append({"127.0.0.1", silent.PortText(), "", "", "", ServerStatus::Unknown});
     const ServerList::Id up = list.Append({"127.0.0.1", listener.PortText(), "", "", "", ServerStatus::Unknown});
