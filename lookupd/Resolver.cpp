@@ -1,11 +1,12 @@
 #include "Resolver.h"
 
+#include "runtime/TcpConnect.h"
+
 #include <arpa/inet.h>
 #include <condition_variable>
 #include <csignal>
 #include <cstring>
 #include <deque>
-#include <netdb.h>
 #include <sys/eventfd.h>
 #include <thread>
 #include <unistd.h>
@@ -62,16 +63,14 @@ struct Resolver::Pool {
     }
 
     static std::optional<std::uint32_t> AddressOf(const std::string& name) {
-        addrinfo hints{};
-        hints.ai_family = AF_INET;
-        hints.ai_socktype = SOCK_STREAM;
-        addrinfo* found = nullptr;
-        if (getaddrinfo(name.c_str(), nullptr, &hints, &found) != 0 || found == nullptr) {
-            return std::nullopt;
+        for (const Tcp::Address& address : Tcp::Resolve(name)) {
+            if (address.family == Tcp::Address::Family::Ipv4) {
+                std::uint32_t networkOrder = 0;
+                std::memcpy(&networkOrder, address.bytes.data(), sizeof networkOrder);
+                return ntohl(networkOrder);
+            }
         }
-        const std::uint32_t address = ntohl(reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr.s_addr);
-        freeaddrinfo(found);
-        return address;
+        return std::nullopt;
     }
 
     std::mutex mutex;

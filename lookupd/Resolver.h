@@ -34,11 +34,11 @@ private:
 };
 
 // Host names to IPv4 addresses without holding the caller: a few threads of its own ask the system resolver
-// (getaddrinfo, so the hosts file and the configured DNS servers count as for any program) and leave each result
-// in the mailbox the lookup names. Lookups wait in a queue of bounded length; a resolver that never answers so ties
-// up no more than the pool's threads, and the caller keeps its own deadline, since a lookup that has begun cannot
-// be called back. The pool is the program's own rather than the C library's getaddrinfo_a, whose threads are
-// hidden from the thread checker the tests run under.
+// through the runtime's lookup (getaddrinfo, so the hosts file and the configured DNS servers count as for any
+// program) and leave each result in the mailbox the lookup names. Lookups wait in a queue of bounded length; a
+// resolver that never answers so ties up no more than the pool's threads, and the caller keeps its own deadline,
+// since a lookup that has begun cannot be called back. The pool is the program's own rather than the C library's
+// getaddrinfo_a, whose threads are hidden from the thread checker the tests run under.
 class Resolver {
 public:
     Resolver(unsigned threads, unsigned queued);

@@ -5,6 +5,7 @@
 #include "Log.h"
 #include "Resolver.h"
 #include "Server.h"
+#include "runtime/TcpConnect.h"
 
 #include <algorithm>
 #include <arpa/inet.h>
@@ -31,6 +32,8 @@ constexpr const char* kDefaultDatabase = "/usr/share/GeoIP/GeoIP.dat";
 constexpr std::size_t kHeadBytes = 8 * 1024;
 // Connections waiting for a request, and connections from one address, each at most this many.
 constexpr unsigned kConnectionLimit = 1000;
+// Worker threads at most, however many processors there are or are asked for.
+constexpr unsigned kThreadLimit = 64;
 // Threads that resolve names, and names waiting for one: a resolver that never answers ties up no more than this.
 constexpr unsigned kResolverThreads = 8;
 constexpr unsigned kResolverQueue = 64;
@@ -54,7 +57,7 @@ void PrintHelp(std::FILE* out) {
                  "the country of an IPv4 address or host name, in Chinese, as a UTF-8 HTML page.\n\n"
                  "  --listen ADDRESS:PORT  where to listen (default 127.0.0.1:8937; port 0 picks a free port)\n"
                  "  --database FILE        GeoIP country database (default %s)\n"
-                 "  --threads N            worker threads (default: one per processor)\n"
+                 "  --threads N            worker threads, from 1 to %u (default: one per processor)\n"
                  "  --no-resolve           answer only IPv4 addresses, never asking the resolver about names\n"
                  "  --request-deadline S   a request head must arrive whole within S seconds of its first byte,\n"
                  "                         however slowly it trickles in (default 5), or the connection is closed\n"
@@ -70,7 +73,7 @@ void PrintHelp(std::FILE* out) {
                  "holding up other clients; one not resolved within %u seconds is answered as found nowhere.\n"
                  "Problems are reported on standard error, at most %u lines a second and never waited for: lines\n"
                  "that a full or unread log cannot take are dropped and counted.\n",
-                 kDefaultDatabase, static_cast<unsigned>(kResolveDeadline.count()), Log::kLinesPerSecond);
+                 kDefaultDatabase, kThreadLimit, static_cast<unsigned>(kResolveDeadline.count()), Log::kLinesPerSecond);
 }
 
 bool ParseListen(const std::string& text, sockaddr_in& address) {
@@ -91,20 +94,11 @@ bool ParseListen(const std::string& text, sockaddr_in& address) {
     return true;
 }
 
-// The soft limit on open descriptors raised to the hard one, since every connection holds one; the limit now.
-rlim_t RaiseDescriptorLimit() {
+// The soft limit on open descriptors, once raised to the hard one, since every connection holds one.
+rlim_t DescriptorLimit() {
+    Tcp::RaiseOpenFileLimit();
     rlimit limit{};
-    if (getrlimit(RLIMIT_NOFILE, &limit) != 0) {
-        return 1024;
-    }
-    if (limit.rlim_cur < limit.rlim_max) {
-        rlimit raised = limit;
-        raised.rlim_cur = limit.rlim_max;
-        if (setrlimit(RLIMIT_NOFILE, &raised) == 0) {
-            return raised.rlim_cur;
-        }
-    }
-    return limit.rlim_cur;
+    return getrlimit(RLIMIT_NOFILE, &limit) == 0 ? limit.rlim_cur : 1024;
 }
 
 int Listen(const sockaddr_in& address, unsigned requestDeadline) {
@@ -154,7 +148,13 @@ int main(int argc, char** argv) {
         } else if (arg == "--database" && hasValue) {
             options.database = argv[++i];
         } else if (arg == "--threads" && hasValue) {
-            options.threads = static_cast<unsigned>(std::strtoul(argv[++i], nullptr, 10));
+            count = ParseCount(argv[++i], kThreadLimit);
+            if (!count) {
+                std::fprintf(stderr, "tolvar-lookupd: --threads wants a whole number from 1 to %u, not %s\n",
+                             kThreadLimit, argv[i]);
+                return 2;
+            }
+            options.threads = *count;
         } else if (arg == "--no-resolve") {
             options.resolveNames = false;
         } else if (arg == "--request-deadline" && hasValue && (count = ParseCount(argv[i + 1], 3600))) {
@@ -185,9 +185,9 @@ int main(int argc, char** argv) {
     if (options.threads == 0) {
         options.threads = std::max(1u, std::thread::hardware_concurrency());
     }
-    options.threads = std::min(options.threads, 64u);
+    options.threads = std::min(options.threads, kThreadLimit);
     // Waiting connections and those being answered each take a descriptor; a low limit shrinks both halves alike.
-    const rlim_t descriptors = RaiseDescriptorLimit();
+    const rlim_t descriptors = DescriptorLimit();
     const unsigned connectionLimit =
         static_cast<unsigned>(std::clamp<rlim_t>(descriptors > 64 ? (descriptors - 64) / 2 : 1, 1, kConnectionLimit));
 

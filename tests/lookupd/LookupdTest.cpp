@@ -116,6 +116,10 @@ bool SendText(int fd, std::string_view text) {
     return send(fd, text.data(), text.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(text.size());
 }
 
+// How long a lookup may take while other connections try to hold the service up: well inside the deadlines
+// (seconds) those connections would otherwise be cut at, and ample for a loaded machine.
+constexpr std::chrono::milliseconds kPrompt{1500};
+
 // Whether a lookup from 127.0.0.2 is answered in full within `limit`.
 bool AnsweredWithin(std::uint16_t port, std::chrono::milliseconds limit, const std::string& ip = "8.8.8.8") {
     const Clock::time_point start = Clock::now();
@@ -263,7 +267,7 @@ TEST(LookupdTest, IdleConnectionsLeaveOthersServed) {
         EXPECT_EQ(flood.size(), static_cast<std::size_t>(kFlood));
         int answered = 0;
         for (int i = 0; i < 10; ++i) {
-            answered += AnsweredWithin(service.Port(), std::chrono::milliseconds(1000)) ? 1 : 0;
+            answered += AnsweredWithin(service.Port(), kPrompt) ? 1 : 0;
         }
         EXPECT_EQ(answered, 10) << "with idle connections from " << sources << " addresses";
         for (const int fd : flood) {
@@ -286,7 +290,7 @@ TEST(LookupdTest, IdleConnectionsLeaveOthersServed) {
             SendText(fd, "X-Slow: 1\r\n");
         }
         for (int i = 0; i < 3; ++i) {
-            answered += AnsweredWithin(service.Port(), std::chrono::milliseconds(1000)) ? 1 : 0;
+            answered += AnsweredWithin(service.Port(), kPrompt) ? 1 : 0;
         }
     }
     EXPECT_EQ(answered, 9) << "with trickling connections";
@@ -303,7 +307,7 @@ TEST(LookupdTest, AHeadTricklingInIsCutAtTheDeadline) {
     std::string answer;
     // A header line every 200 ms keeps any idle timeout from ever running out.
     send(fd, "GET / HTTP/1.1\r\n", 16, MSG_NOSIGNAL);
-    for (int i = 0; i < 50 && answer.empty(); ++i) {
+    for (int i = 0; i < 150 && answer.empty(); ++i) {
         send(fd, "X-Slow: 1\r\n", 11, MSG_NOSIGNAL);
         answer = ReadAnswer(fd, Clock::now() + std::chrono::milliseconds(200));
     }
@@ -311,9 +315,10 @@ TEST(LookupdTest, AHeadTricklingInIsCutAtTheDeadline) {
     close(fd);
     EXPECT_EQ(StatusOf(answer), 408);
     EXPECT_GE(took, std::chrono::milliseconds(900));
-    EXPECT_LT(took, std::chrono::seconds(4));
+    // Trickling on, the head would never be cut; a loaded machine may cut it late.
+    EXPECT_LT(took, std::chrono::seconds(15));
     // Cutting it off stops nothing else.
-    EXPECT_TRUE(AnsweredWithin(service.Port(), std::chrono::milliseconds(1000)));
+    EXPECT_TRUE(AnsweredWithin(service.Port(), kPrompt));
 }
 
 TEST(LookupdTest, AnUnreadStandardErrorNeverStopsTheService) {
@@ -346,7 +351,7 @@ TEST(LookupdTest, AnUnreadStandardErrorNeverStopsTheService) {
     }
     int answered = 0;
     for (int i = 0; i < 5; ++i) {
-        answered += AnsweredWithin(port, std::chrono::milliseconds(1000)) ? 1 : 0;
+        answered += AnsweredWithin(port, kPrompt) ? 1 : 0;
     }
     EXPECT_EQ(answered, 5);
     for (const int fd : idle) {
@@ -369,6 +374,24 @@ TEST(LookupdTest, OptionsAreCheckedBeforeListening) {
     EXPECT_EQ(run("--request-deadline 0"), 2);
     EXPECT_EQ(run("--per-address-limit x"), 2);
     EXPECT_EQ(run("--listen 127.0.0.1:0 --database /nonexistent/GeoIP.dat"), 1);
+    // A thread count is a whole number in range; "4x" or one past 2^32 once passed as some other count. The
+    // missing database ends a run that wrongly takes the count before it would listen.
+    for (const std::string threads : {"0", "-1", "4x", "", "65", "4294967297"}) {
+        const std::string command = std::string(TOLVAR_LOOKUPD) + " --threads '" + threads +
+                                    "' --listen 127.0.0.1:0 --database /nonexistent/GeoIP.dat 2>&1 >/dev/null";
+        std::FILE* const child = popen(command.c_str(), "r");
+        ASSERT_NE(child, nullptr);
+        std::string complaint;
+        char buffer[256];
+        for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, child)) > 0;) {
+            complaint.append(buffer, got);
+        }
+        const int status = pclose(child);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 2) << threads;
+        EXPECT_NE(complaint.find("--threads wants a whole number from 1 to 64, not " + threads + "\n"),
+                  std::string::npos)
+            << complaint;
+    }
 }
 
 TEST(LookupdTest, PipelinedAndKeptOpenRequestsAreAnsweredInOrderEachWhole) {
@@ -389,6 +412,7 @@ TEST(LookupdTest, PipelinedAndKeptOpenRequestsAreAnsweredInOrderEachWhole) {
     // answers fit in the socket's buffers, sent before any answer is read.
     const std::string split = lookup("202.12.27.33");
     ASSERT_TRUE(SendText(fd, split.substr(0, 20)));
+    // The point: the service reads the first piece on its own before the rest comes.
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     ASSERT_TRUE(SendText(fd, split.substr(20)));
     answers = ReadAnswers(fd, 1, Clock::now() + std::chrono::seconds(5));
@@ -400,6 +424,7 @@ TEST(LookupdTest, PipelinedAndKeptOpenRequestsAreAnsweredInOrderEachWhole) {
         many += lookup(addresses[i % addresses.size()]);
     }
     ASSERT_TRUE(SendText(fd, many));
+    // Nothing is read for a while, so the answers fill the buffers and the service must hold the rest back.
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     answers = ReadAnswers(fd, 400, Clock::now() + std::chrono::seconds(10));
     ASSERT_EQ(answers.size(), 400u);
@@ -427,7 +452,7 @@ TEST(LookupdTest, PipelinedAndKeptOpenRequestsAreAnsweredInOrderEachWhole) {
 }
 
 TEST(LookupdTest, AKeptOpenConnectionIsClosedIdleAndCutTrickling) {
-    LookupdProcess service({"--keep-alive", "1", "--request-deadline", "2"});
+    LookupdProcess service({"--keep-alive", "1", "--request-deadline", "6"});
     const std::string request = "GET /?IP=8.8.8.8 HTTP/1.1\r\nHost: x\r\n\r\n";
     // Idle after an answer: closed after the short idle limit, long before the request deadline would be.
     const int idle = ConnectFrom("127.0.0.1", service.Port());
@@ -437,7 +462,7 @@ TEST(LookupdTest, AKeptOpenConnectionIsClosedIdleAndCutTrickling) {
     bool closed = false;
     EXPECT_TRUE(ReadAnswers(idle, 1, answered + std::chrono::seconds(5), &closed).empty());
     EXPECT_TRUE(closed) << "an idle kept-open connection stays open";
-    EXPECT_LT(Clock::now() - answered, std::chrono::milliseconds(1900));
+    EXPECT_LT(Clock::now() - answered, std::chrono::seconds(5)) << "an idle connection outlived its idle limit";
     close(idle);
 
     // The next head on a kept-open connection trickling in a line at a time is cut at the request deadline,
@@ -447,7 +472,7 @@ TEST(LookupdTest, AKeptOpenConnectionIsClosedIdleAndCutTrickling) {
     ASSERT_EQ(ReadAnswers(trickling, 1, Clock::now() + std::chrono::seconds(5)).size(), 1u);
     SendText(trickling, "GET / HTTP/1.1\r\n");
     std::vector<std::string> cut;
-    for (int i = 0; i < 40 && cut.empty(); ++i) {
+    for (int i = 0; i < 150 && cut.empty(); ++i) {
         SendText(trickling, "X-Slow: 1\r\n");
         cut = ReadAnswers(trickling, 1, Clock::now() + std::chrono::milliseconds(200));
     }
@@ -466,7 +491,7 @@ TEST(LookupdTest, ConnectionsKeptOpenCountAgainstTheirAddress) {
     }
     // A fifth from the same address is one too many, idle as the four are; others are served all the same.
     EXPECT_EQ(StatusOf(RawExchangeFrom("127.0.0.3", service.Port(), Get("/?IP=8.8.8.8"))), 503);
-    EXPECT_TRUE(AnsweredWithin(service.Port(), std::chrono::milliseconds(1000)));
+    EXPECT_TRUE(AnsweredWithin(service.Port(), kPrompt));
     close(kept.back());
     kept.pop_back();
     bool served = false;
@@ -559,6 +584,7 @@ TEST(LookupdTest, ANameTheResolverNeverAnswersHoldsNoOtherClient) {
         std::atomic<bool> done{false};
         std::atomic<int> namesAnswered{0};
         std::atomic<int> namesUnanswered{0};
+        std::atomic<int> namesAsked{0};
         std::vector<std::thread> askers;
         for (int k = 0; k < 4; ++k) {
             askers.emplace_back([&, k] {
@@ -566,6 +592,7 @@ TEST(LookupdTest, ANameTheResolverNeverAnswersHoldsNoOtherClient) {
                     const Clock::time_point start = Clock::now();
                     const int fd = ConnectFrom("127.0.0.1", service.Port());
                     SendText(fd, Get("/?IP=h" + std::to_string(k) + "-" + std::to_string(n) + ".example"));
+                    ++namesAsked;
                     const std::vector<std::string> answer = ReadAnswers(fd, 1, start + std::chrono::seconds(8));
                     close(fd);
                     // A name not resolved in time is answered as found nowhere.
@@ -576,10 +603,14 @@ TEST(LookupdTest, ANameTheResolverNeverAnswersHoldsNoOtherClient) {
                 }
             });
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        // Every asker has a name out before the addresses are asked about.
+        for (int wait = 0; wait < 3000 && namesAsked < 4; ++wait) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
         int answered = 0;
         for (int i = 0; i < 20; ++i) {
-            answered += AnsweredWithin(service.Port(), std::chrono::milliseconds(1000), "1.2.3.4") ? 1 : 0;
+            answered += AnsweredWithin(service.Port(), kPrompt, "1.2.3.4") ? 1 : 0;
+            // Spread over several resolve deadlines, so the addresses meet names at every stage of their wait.
             std::this_thread::sleep_for(std::chrono::milliseconds(200));
         }
         done = true;
@@ -587,7 +618,7 @@ TEST(LookupdTest, ANameTheResolverNeverAnswersHoldsNoOtherClient) {
             asker.join();
         }
         if (answered != 20) {
-            failures += std::to_string(answered) + " of 20 addresses answered within 1 s; ";
+            failures += std::to_string(answered) + " of 20 addresses answered promptly; ";
         }
         if (namesAnswered < 4 || namesUnanswered != 0) {
             failures +=

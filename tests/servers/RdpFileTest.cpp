@@ -23,13 +23,6 @@ ServerEntry Entry(const std::string& host, const std::string& port, const std::s
     return entry;
 }
 
-TEST(RdpFileTest, TemplateHasItsExactSize) {
-    const std::string& text = ConnectionFileTemplate();
-    EXPECT_EQ(text.size(), 1038u);
-    EXPECT_EQ(LinesOf(text).size(), 45u);
-    EXPECT_NE(text.substr(text.size() - 2), "\r\n");
-}
-
 TEST(RdpFileTest, FileWithoutPasswordOrDisksIsExact) {
     const std::string expected = Gbk::FromUtf8("screen mode id:i:2\r\n"
                                                "desktopwidth:i:1280\r\n"

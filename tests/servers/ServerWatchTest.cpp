@@ -51,6 +51,7 @@ public:
         settings.startThread = [this](std::function<void()> body, std::size_t) {
             std::lock_guard lock(mutex_);
             bodies_.push_back(std::move(body));
+            handed_.notify_all();
             return true;
         };
         return settings;
@@ -58,10 +59,9 @@ public:
 
     // Waits for the pass's starter thread to hand over `count` workers in all.
     std::size_t WaitFor(std::size_t count) {
-        for (int wait = 0; wait < 1000 && Count() < count; ++wait) {
-            std::this_thread::sleep_for(2ms);
-        }
-        return Count();
+        std::unique_lock lock(mutex_);
+        handed_.wait_for(lock, 30s, [&] { return bodies_.size() >= count; });
+        return bodies_.size();
     }
 
     std::size_t Count() {
@@ -71,6 +71,7 @@ public:
 
 private:
     std::mutex mutex_;
+    std::condition_variable handed_;
     std::vector<std::function<void()>> bodies_;
 };
 
@@ -135,13 +136,15 @@ TEST(ServerWatchTest, NoticesGoOnlyToEntriesThatWereOnlineAndANewAddressStartsAf
     gone.written = false;
     EXPECT_FALSE(watch.Apply(gone));
     EXPECT_TRUE(watch.ProbeAll().empty());
+    // Nothing is there to wait for: a worker the starter thread wrongly handed over would come within this time.
     std::this_thread::sleep_for(50ms);
     EXPECT_EQ(held.Count(), 4u);
 }
 
 TEST(ServerWatchTest, AHostThatNeverAnswersHoldsOneWorkerHoweverOftenItIsAsked) {
     const SilentPort silent;
-    const Listener listener;
+    // Nobody accepts, so every probe's connection stays queued: room for far more than the test makes.
+    const Listener listener(4096);
     ServerList list;
     const ServerList::Id quiet = list.Append({"127.0.0.1", silent.PortText(), "", "", "", ServerStatus::Unknown});
     const ServerList::Id up = list.Append({"127.0.0.1", listener.PortText(), "", "", "", ServerStatus::Unknown});
@@ -163,23 +166,34 @@ TEST(ServerWatchTest, AHostThatNeverAnswersHoldsOneWorkerHoweverOftenItIsAsked) 
     };
     Owner owner;
     ServerWatch watch(list, settings, owner.Handler());
+    // Asked again and again until the silent host has given three results; between two of them its bound passed
+    // at least once, and the other entry was answered time after time.
     std::map<ServerList::Id, int> results;
-    const Clock::time_point end = Clock::now() + 1300ms;
-    while (Clock::now() < end) {
+    std::vector<Clock::time_point> quietAt;
+    std::vector<int> upAt;
+    const Clock::time_point giveUp = Clock::now() + 30s;
+    while (results[quiet] < 3 && Clock::now() < giveUp) {
         watch.ProbeAll();
         while (const std::optional<WatchReport> report = owner.Next(10ms)) {
             ++results[report->id];
+            if (report->id == quiet) {
+                quietAt.push_back(Clock::now());
+                upAt.push_back(results[up]);
+            }
             watch.Apply(*report);
         }
     }
     // Let the last workers end before the counters go.
-    for (int wait = 0; wait < 100 && live > 0; ++wait) {
+    for (int wait = 0; wait < 3000 && live > 0; ++wait) {
         std::this_thread::sleep_for(10ms);
     }
     EXPECT_LE(mostLive, 2) << "a second probe was started for an entry whose probe was still out";
-    EXPECT_GE(results[quiet], 2);
-    EXPECT_LE(results[quiet], 4) << "the silent host was asked more often than its bound allows";
-    EXPECT_GE(results[up], 20) << "the silent host held up the other entry";
+    ASSERT_EQ(results[quiet], 3);
+    for (std::size_t i = 1; i < quietAt.size(); ++i) {
+        // Its next probe starts only after a result has been taken, and lasts the bound.
+        EXPECT_GE(quietAt[i] - quietAt[i - 1], settings.bound) << "the silent host was asked again while still out";
+        EXPECT_GE(upAt[i] - upAt[i - 1], 2) << "the silent host held up the other entry";
+    }
     EXPECT_EQ(list.EntryAt(1)->status, ServerStatus::Offline);
     EXPECT_EQ(list.EntryAt(2)->status, ServerStatus::Online);
 }
@@ -305,10 +319,27 @@ TEST(ServerWatchTest, TheProcessEndsWithoutWaitingForAProbeThatIsOut) {
         {
             ServerList list;
             list.Append({"127.0.0.1", silent.PortText(), "", "", "", ServerStatus::Unknown});
-            ServerWatch watch(list, ProbeSettings{}, [](WatchReport) {});
+            std::mutex mutex;
+            std::condition_variable begun;
+            bool running = false;
+            ProbeSettings settings;
+            settings.startThread = [&](std::function<void()> body, std::size_t stackSize) {
+                return StartDetachedThread(
+                    [&, body = std::move(body)] {
+                        {
+                            const std::lock_guard lock(mutex);
+                            running = true;
+                        }
+                        begun.notify_all();
+                        body();
+                    },
+                    stackSize);
+            };
+            ServerWatch watch(list, settings, [](WatchReport) {});
             watch.ProbeAll();
-            std::this_thread::sleep_for(100ms);
-            std::exit(0);
+            std::unique_lock lock(mutex);
+            begun.wait_for(lock, 30s, [&] { return running; });
+            std::exit(running ? 0 : 1);
         },
         ::testing::ExitedWithCode(0), "");
     EXPECT_LT(Clock::now() - start, 10s) << "exit waited for the connect bound";

@@ -201,6 +201,7 @@ TEST_F(WatchNoticeTest, AListenerThatGoesAndComesBackTurnsItsRowsWithinAnInterva
     // One interval, and the time a loaded machine takes to run a pass and deliver it.
     EXPECT_LT(Clock::now() - changed, kInterval + 3000ms);
     ASSERT_TRUE(QTest::qWaitFor([&] { return !service.Notices().empty(); }, 5000));
+    // A second notice for the same change would come within a few passes; none must.
     QTest::qWait(3 * kInterval.count());
     ASSERT_EQ(service.Notices().size(), 1u) << "two rows going down together are one notice, sent once";
     const StandInService::Notice down = service.Notices()[0];
@@ -217,6 +218,7 @@ TEST_F(WatchNoticeTest, AListenerThatGoesAndComesBackTurnsItsRowsWithinAnInterva
     ASSERT_TRUE(Rows({online, online, offline}));
     EXPECT_LT(Clock::now() - changed, kInterval + 3000ms);
     ASSERT_TRUE(QTest::qWaitFor([&] { return service.Notices().size() == 2; }, 5000));
+    // As above: no third notice in the passes that follow.
     QTest::qWait(3 * kInterval.count());
     ASSERT_EQ(service.Notices().size(), 2u);
     EXPECT_EQ(service.Notices()[1].body.count(QStringLiteral(" 恢复在线：127.0.0.1:%1").arg(port)), 2)
@@ -244,6 +246,7 @@ TEST_F(WatchNoticeTest, WithNeitherATrayNorANotificationServiceNothingIsShown) {
     ASSERT_TRUE(Rows({QStringLiteral("离线")}));
     window_.hide();
     Q_EMIT page_->ServerNoticed({1, false, QStringLiteral("127.0.0.1"), QStringLiteral("1"), {}, QDateTime()});
+    // Bringing the window up would happen within this time; it must not.
     QTest::qWait(200);
     EXPECT_FALSE(window_.isVisible());
 

@@ -69,6 +69,7 @@ TEST(SharedSettingsTest, ASaveWaitsForTheLockAndThenMergesWhatTheHolderWrote) {
     ProcessLock lock;
     ASSERT_TRUE(lock.Acquire(SharedSettingsFile::LockPathFor(path), 1s));
     ASSERT_EQ(::write(go[1], "x", 1), 1);
+    // The waiter must stay out for a while: there is nothing to see of it waiting but that it has not written.
     std::this_thread::sleep_for(300ms);
     // The waiter has not written while the lock is held.
     EXPECT_EQ(HostsIn(OnDisk(path)), (std::set<std::string>{"a"}));
@@ -87,20 +88,24 @@ TEST(SharedSettingsTest, ASaveWaitsForTheLockAndThenMergesWhatTheHolderWrote) {
 TEST(SharedSettingsTest, TheLockGoesWithAHolderThatDies) {
     TempDir dir;
     const std::string lockPath = SharedSettingsFile::LockPathFor(dir.File("ms.ini"));
+    int held[2];
+    ASSERT_EQ(::pipe(held), 0);
     const pid_t holder = ::fork();
     if (holder == 0) {
+        ::close(held[0]);
         ProcessLock lock;
-        if (!lock.Acquire(lockPath, 1s)) {
+        if (!lock.Acquire(lockPath, 1s) || ::write(held[1], "x", 1) != 1) {
             ::_exit(1);
         }
         ::pause();
         ::_exit(0);
     }
+    ::close(held[1]);
+    char byte = 0;
+    // The holder says when it has the lock; a holder that failed closes the pipe instead.
+    ASSERT_EQ(::read(held[0], &byte, 1), 1);
+    ::close(held[0]);
     ProcessLock lock;
-    for (int tries = 0; tries < 100 && PathExists(lockPath) == false; ++tries) {
-        std::this_thread::sleep_for(10ms);
-    }
-    std::this_thread::sleep_for(100ms);
     EXPECT_EQ(lock.Acquire(lockPath, 50ms).Reason(), std::errc::device_or_resource_busy);
     ::kill(holder, SIGKILL);
     ::waitpid(holder, nullptr, 0);

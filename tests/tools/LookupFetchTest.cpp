@@ -83,7 +83,8 @@ TEST(LookupFetchTest, StalledOrDeadServersEndWithinTheBounds) {
     auto start = Clock::now();
     EXPECT_TRUE(HttpGet(silent.Url(), shortLimits).empty());
     EXPECT_EQ(TextFromBytes(HttpGet(partial.Url(), shortLimits)), "<p>partial");
-    EXPECT_LT(Clock::now() - start, 3s);
+    // Both servers stall until they go; only the bounds end the fetches, however loaded the machine.
+    EXPECT_LT(Clock::now() - start, 20s);
 
     // Nothing listens on a port the kernel just handed out and took back.
     std::uint16_t closedPort = 0;
@@ -93,15 +94,18 @@ TEST(LookupFetchTest, StalledOrDeadServersEndWithinTheBounds) {
     }
     EXPECT_TRUE(HttpGet("http://127.0.0.1:" + std::to_string(closedPort) + "/", shortLimits).empty());
 
-    // A fetch is given up as soon as it is cancelled, long before its own bounds.
+    // A fetch is given up as soon as it is cancelled, once its request is in, long before its own bounds.
     std::atomic<bool> cancel{false};
+    const std::size_t asked = silent.Heads().size();
     std::thread canceller([&] {
-        std::this_thread::sleep_for(200ms);
+        for (int wait = 0; wait < 3000 && silent.Heads().size() == asked; ++wait) {
+            std::this_thread::sleep_for(10ms);
+        }
         cancel = true;
     });
     start = Clock::now();
-    EXPECT_TRUE(HttpGet(silent.Url(), HttpLimits{}, &cancel).empty());
-    EXPECT_LT(Clock::now() - start, 3s);
+    EXPECT_TRUE(HttpGet(silent.Url(), HttpLimits{60000, 120000}, &cancel).empty());
+    EXPECT_LT(Clock::now() - start, 40s);
     canceller.join();
 }
 
@@ -116,7 +120,8 @@ TEST(LookupFetchTest, AHugeBodyIsCutAtTheLimit) {
     const auto start = Clock::now();
     const Bytes body = HttpGet(server.Url());
     EXPECT_EQ(body.size(), HttpLimits{}.maxBody);
-    EXPECT_LT(Clock::now() - start, 5s);
+    // Well inside the ten seconds the fetch may take at most.
+    EXPECT_LT(Clock::now() - start, 9s);
     EXPECT_EQ(IpLookup::ParseLookupAnswer(IpLookup::PageTextOf(body)).address, "");
 }
 

@@ -66,8 +66,7 @@ class PingConsoleTest : public ::testing::Test {
 protected:
     void TearDown() override {
         // Whatever a test did, nothing of its runs may be left.
-        Spin(20);
-        EXPECT_TRUE(ChildrenOfThisProcess().empty());
+        EXPECT_TRUE(WaitUntil([] { return ChildrenOfThisProcess().empty(); }, 10000));
     }
 
     StandInPing ping_;
@@ -83,6 +82,7 @@ printf '\255\n')");
     Record record(console);
     console.Start(QStringLiteral("127.0.0.1;touch${IFS}pwned|$(touch${IFS}pwned) -r 2 -t -n 2"));
     ASSERT_TRUE(WaitUntil([&] { return record.Text().endsWith(QStringLiteral("two ")); }));
+    // The half character must be held back for as long as the child waits, not only for a moment.
     Spin(50);
     EXPECT_TRUE(record.Text().endsWith(QStringLiteral("two ")));
     std::ofstream(ping_.File("go")).put('\n');
@@ -112,7 +112,8 @@ while :; do echo tick; sleep 0.02; done)");
     console.Stop();
     const qsizetype chunks = record.chunks.size();
     EXPECT_FALSE(console.IsRunning());
-    EXPECT_TRUE(WaitUntil([&] { return ProcessGone(self) && ProcessGone(sleeper); }, 2000));
+    EXPECT_TRUE(WaitUntil([&] { return ProcessGone(self) && ProcessGone(sleeper); }, 10000));
+    // Output a stopped run would still report comes within this time; none must.
     Spin(200);
     EXPECT_EQ(record.chunks.size(), chunks);
     EXPECT_EQ(record.ended, 0);
@@ -126,7 +127,7 @@ echo done)");
     console.Start(QStringLiteral("127.0.0.1"));
     ASSERT_TRUE(WaitUntil([&] { return record.ended == 1; }));
     EXPECT_EQ(record.Text(), QStringLiteral("done\n"));
-    EXPECT_TRUE(WaitUntil([&] { return ProcessGone(PidFromFile(ping_.File("sleeper"))); }, 2000));
+    EXPECT_TRUE(WaitUntil([&] { return ProcessGone(PidFromFile(ping_.File("sleeper"))); }, 10000));
 }
 
 TEST_F(PingConsoleTest, NextRunEndsThePreviousOneAndOnlyItsOutputFollows) {
@@ -155,7 +156,7 @@ exec sleep 1000)");
     ASSERT_TRUE(WaitUntil([&] { return PidFromFile(ping_.File("self")) > 0; }));
     const pid_t self = PidFromFile(ping_.File("self"));
     console.reset();
-    EXPECT_TRUE(WaitUntil([&] { return ProcessGone(self); }, 2000));
+    EXPECT_TRUE(WaitUntil([&] { return ProcessGone(self); }, 10000));
 }
 
 TEST_F(PingConsoleTest, MissingPingIsSaidAndEndsTheRun) {
@@ -176,6 +177,8 @@ TEST_F(PingConsoleTest, TargetThatGbkCannotHoldIsRefused) {
     PingConsole console;
     Record record(console);
     console.Start(QStringLiteral("127.0.0.1 \U0001F600"));
+    EXPECT_TRUE(WaitUntil([&] { return record.ended == 1; }));
+    // A child wrongly started would have written its file by now.
     Spin(100);
     EXPECT_EQ(record.ended, 1);
     EXPECT_FALSE(record.Text().isEmpty());
@@ -206,7 +209,7 @@ TEST_F(RealPingTest, EndlessRunRunsUntilStopped) {
     ASSERT_TRUE(WaitUntil([&] { return record.Text().contains(QStringLiteral("icmp_seq=5")); }, 10000));
     EXPECT_EQ(record.ended, 0);
     console.Stop();
-    EXPECT_TRUE(WaitUntil([] { return ChildrenOfThisProcess().empty(); }, 2000));
+    EXPECT_TRUE(WaitUntil([] { return ChildrenOfThisProcess().empty(); }, 10000));
 }
 
 TEST_F(RealPingTest, SilentHostGetsALinePerUnansweredEcho) {
@@ -233,6 +236,7 @@ TEST_F(PingConsoleTest, EmptyTargetShowsTheUsageAndStartsNothing) {
     console.Start(QString());
     EXPECT_EQ(record.ended, 1);
     EXPECT_TRUE(record.Text().startsWith(QStringLiteral("用法:\nping [-t]"))) << record.Text().toStdString();
+    // A child wrongly started would have written its file by now.
     Spin(100);
     EXPECT_FALSE(std::filesystem::exists(ping_.File("ran")));
 }

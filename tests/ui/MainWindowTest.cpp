@@ -110,6 +110,7 @@ TEST(MainWindowTest, TheNetworkToolsPageIsMadeOnceTheWindowIsDrawnOrItsTabChosen
     {
         MainWindow window;
         window.EmbedPages(new QWidget, make);
+        // What is pending runs within these waits; none of it may make the page, or make it again.
         QTest::qWait(20);
         EXPECT_EQ(made, 0) << "made before the window was drawn";
         window.show();

@@ -1,5 +1,6 @@
 // A second process for the tests that need two: it appends bookmarks to a shared file, holds it exclusively,
-// saves a file over and over until it is killed, adds servers to a shared settings file or holds its lock.
+// saves a file over and over until it is killed, adds servers to a shared settings file or holds its lock. What
+// it holds, it holds until the test says to let go (WaitUntilHeld and Release in Win32TestSupport.h).
 #include "bookmarks/BookmarkStore.h"
 #include "bookmarks/recorddb/RecordDb.h"
 #include "runtime/Files.h"
@@ -42,14 +43,30 @@ int SaveForever(const std::string& path, std::size_t size) {
     }
 }
 
-// Holds the file open exclusively for a while.
+// Tells the test that what it waits for is held, by a file `path`-held, and keeps it until the test makes
+// `path`-release or `millis` pass; false when the test never let go.
+bool HeldUntilReleased(const std::string& path, int millis) {
+    if (!ReplaceFileAtomically(path + "-held", {}, 0600)) {
+        return false;
+    }
+    const ULONGLONG end = ::GetTickCount64() + static_cast<ULONGLONG>(millis);
+    while (!StampOf(path + "-release").exists) {
+        if (::GetTickCount64() > end) {
+            return false;
+        }
+        ::Sleep(10);
+    }
+    return true;
+}
+
+// Holds the file open exclusively until the test lets go.
 int Hold(const std::string& path, int millis) {
     if (!RecordDb::Open(path, {}, false, RecordDb::ShareMode::Exclusive)) {
         return 1;
     }
-    ::Sleep(static_cast<DWORD>(millis));
+    const bool released = HeldUntilReleased(path, millis);
     RecordDb::CloseAll();
-    return 0;
+    return released ? 0 : 3;
 }
 
 // Adds `count` servers to a shared ms.ini, saving after each as a window does.
@@ -70,14 +87,13 @@ int AddServers(const std::string& path, const std::string& tag, int count) {
     return 0;
 }
 
-// Holds the save lock of a settings file for a while.
+// Holds the save lock of a settings file until the test lets go.
 int HoldLock(const std::string& path, int millis) {
     ProcessLock lock;
     if (!lock.Acquire(SharedSettingsFile::LockPathFor(path), std::chrono::seconds(5))) {
         return 1;
     }
-    ::Sleep(static_cast<DWORD>(millis));
-    return 0;
+    return HeldUntilReleased(path, millis) ? 0 : 3;
 }
 
 } // namespace

@@ -52,10 +52,12 @@ TEST(Win32RecordDb, ShareModesHoldBetweenOpens) {
     const TempDir dir;
     const std::string path = dir.Path() + "\\websc.edb";
     ASSERT_EQ(BookmarkStore(path).Load().size(), 1u);
-    const HANDLE holder = StartChild(BesideTest("tolvar_win32_child.exe"), {"hold", path, "3000"});
+    const HANDLE holder = StartChild(BesideTest("tolvar_win32_child.exe"), {"hold", path, "60000"});
     ASSERT_NE(holder, nullptr);
-    ::Sleep(1000);
-    EXPECT_TRUE(BookmarkStore(path).ReadAll().empty());
+    const bool held = WaitUntilHeld(path, std::chrono::seconds(30));
+    EXPECT_TRUE(held);
+    EXPECT_TRUE(!held || BookmarkStore(path).ReadAll().empty());
+    Release(path);
     EXPECT_EQ(WaitForChild(holder, std::chrono::seconds(30)), 0);
     EXPECT_EQ(BookmarkStore(path).ReadAll().size(), 1u);
 }

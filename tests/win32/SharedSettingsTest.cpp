@@ -37,12 +37,13 @@ TEST(Win32SharedSettings, TwoProcessesAddingKeepEveryServer) {
 TEST(Win32SharedSettings, ALockHeldByAnotherProcessKeepsASaveWaitingUntilItEnds) {
     const TempDir dir;
     const std::string path = dir.Path() + "\\ms.ini";
-    const HANDLE holder = StartChild(BesideTest("tolvar_win32_child.exe"), {"holdlock", path, "3000"});
+    const HANDLE holder = StartChild(BesideTest("tolvar_win32_child.exe"), {"holdlock", path, "60000"});
     ASSERT_NE(holder, nullptr);
-    ::Sleep(1000);
+    EXPECT_TRUE(WaitUntilHeld(path, std::chrono::seconds(30)));
     ProcessLock lock;
     EXPECT_EQ(lock.Acquire(SharedSettingsFile::LockPathFor(path), std::chrono::milliseconds(100)).Reason(),
               std::errc::device_or_resource_busy);
+    Release(path);
     EXPECT_EQ(WaitForChild(holder, std::chrono::seconds(30)), 0);
     EXPECT_TRUE(lock.Acquire(SharedSettingsFile::LockPathFor(path), std::chrono::seconds(1)));
 

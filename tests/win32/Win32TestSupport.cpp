@@ -1,5 +1,6 @@
 #include "Win32TestSupport.h"
 
+#include "runtime/Files.h"
 #include "runtime/ProgramDirectory.h"
 #include "runtime/win32/WideText.h"
 
@@ -33,4 +34,19 @@ int WaitForChild(HANDLE process, std::chrono::milliseconds bound) {
 
 void SetVariable(const std::string& name, const std::string& value) {
     ::SetEnvironmentVariableW(Win32::WideFromUtf8(name).c_str(), Win32::WideFromUtf8(value).c_str());
+}
+
+bool WaitUntilHeld(const std::string& path, std::chrono::milliseconds bound) {
+    const ULONGLONG end = ::GetTickCount64() + static_cast<ULONGLONG>(bound.count());
+    while (!StampOf(path + "-held").exists) {
+        if (::GetTickCount64() > end) {
+            return false;
+        }
+        ::Sleep(10);
+    }
+    return true;
+}
+
+void Release(const std::string& path) {
+    static_cast<void>(ReplaceFileAtomically(path + "-release", {}, 0600)); // a child never released ends by itself
 }

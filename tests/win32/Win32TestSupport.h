@@ -16,3 +16,8 @@ int WaitForChild(HANDLE process, std::chrono::milliseconds bound);
 
 // Sets an environment variable for this process and the ones it starts.
 void SetVariable(const std::string& name, const std::string& value);
+
+// For a child that holds `path` (its "hold" and "holdlock" modes): whether it says it holds it within `bound`,
+// and the word to let go.
+bool WaitUntilHeld(const std::string& path, std::chrono::milliseconds bound);
+void Release(const std::string& path);

@@ -30,7 +30,8 @@ public:
     ForeignLock(const ForeignLock&) = delete;
     ForeignLock& operator=(const ForeignLock&) = delete;
 
-    // Lets go after `ms` milliseconds, from another thread.
+    // Lets go after `ms` milliseconds, from another thread: the delay is the point, so that the operation under
+    // test is already waiting for the lock when it goes.
     std::thread ReleaseLater(int ms) {
         return std::thread([this, ms] {
             std::this_thread::sleep_for(std::chrono::milliseconds(ms));
