@@ -178,6 +178,7 @@ TEST_F(ServerPageTest, TheProbePassWaitsUntilTheListHasBeenDrawn) {
     ProbeSettings probe;
     probe.startThread = HoldingStarter();
     page_ = std::make_unique<ServerPage>(servers_, settings_, password_, nullptr, probe);
+    // Nothing shows that a pass did not start, so one is given time to hand over its workers.
     QTest::qWait(100);
     EXPECT_EQ(HeldCount(), 0u) << "probes started before the list was on screen";
     page_->show();
@@ -255,7 +256,8 @@ TEST_F(ServerPageTest, F5ProbesEveryEntryAgainButNeverOneWhoseProbeIsStillOut) {
     Open("127.0.0.1|" + listener.PortText() + "|a\r\n127.0.0.1|" + closed.PortText() + "|b\r\n", true);
     EXPECT_TRUE(StatusTip(0).isEmpty()) << "nothing to say before the first result";
 
-    // F5 while the first pass is still out starts nothing more.
+    // F5 while the first pass is still out starts nothing more; a pass would hand its workers over from a thread
+    // of its own, so it is given time to.
     QTest::keyClick(List(), Qt::Key_F5);
     std::this_thread::sleep_for(100ms);
     EXPECT_EQ(HeldCount(), 2u);
@@ -278,7 +280,7 @@ TEST_F(ServerPageTest, F5ProbesEveryEntryAgainButNeverOneWhoseProbeIsStillOut) {
     EXPECT_EQ(Rows()[1].picture, 2);
     ASSERT_EQ(WaitHeld(2), 2u);
     QTest::keyClick(List(), Qt::Key_F5);
-    std::this_thread::sleep_for(100ms);
+    std::this_thread::sleep_for(100ms); // time for a worker that must not come
     EXPECT_EQ(HeldCount(), 2u);
     Release(2);
     ASSERT_TRUE(
