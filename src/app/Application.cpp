@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QFont>
+#include <QFontDatabase>
 #include <QIcon>
 #include <QLibraryInfo>
 #include <QPainter>
@@ -20,6 +21,9 @@ constexpr auto kDesktopFileName = u"org.example.tolvar";
 
 // Sizes the window icon is drawn at from the scalable picture when the program is built.
 constexpr int kIconSizes[] = {16, 24, 32, 48, 64, 128, 256};
+
+// The CJK face with bitmaps of its own at the interface's size.
+constexpr auto kBitmapCjkFamily = u"AR PL UMing CN";
 
 // Qt's own texts (the standard buttons "OK", "Cancel", "Yes" and "No", the edit boxes' context menu) in Chinese,
 // as every other text of the program is, whatever the user's locale. Without the translation they stay English.
@@ -120,7 +124,7 @@ QStringList InterfaceFontFamilies() {
     // AR PL UMing is a Song face with SimSun's metrics, so the laid-out windows keep their proportions; its Latin
     // letters, though, draw l like 1 and I. DejaVu Serif's line height also keeps Noto's taller lines from
     // spilling out of two-line buttons. Where none of these is installed, as on Windows, SimSun itself draws all.
-    return {QStringLiteral("DejaVu Serif"), QStringLiteral("AR PL UMing CN"), QStringLiteral("Noto Sans CJK SC"),
+    return {QStringLiteral("DejaVu Serif"), QString::fromUtf16(kBitmapCjkFamily), QStringLiteral("Noto Sans CJK SC"),
             QStringLiteral("SimSun")};
 }
 
@@ -138,8 +142,11 @@ void ConfigureApplication() {
     font.setPointSize(9);
     // SimSun at 9 pt is drawn from its 12-pixel bitmaps on Windows, and AR PL UMing carries bitmaps of the
     // same size: unsmoothed text takes them, crisp as the Windows program's, where smoothed text would have
-    // each outline hinted and drawn anew before the first paint.
-    font.setStyleStrategy(QFont::NoAntialias);
+    // each outline hinted and drawn anew before the first paint. Noto's CJK face has outlines only, which read
+    // better smoothed.
+    if (QFontDatabase::families().contains(QString::fromUtf16(kBitmapCjkFamily))) {
+        font.setStyleStrategy(QFont::NoAntialias);
+    }
     QApplication::setFont(font);
     QApplication::setStyle(new GroupBoxStyle);
     qApp->installEventFilter(new IconAfterFirstPaint(qApp));

@@ -14,10 +14,13 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QFile>
+#include <QFontDatabase>
 #include <QFontInfo>
+#include <QImage>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
+#include <QPainter>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -112,6 +115,30 @@ TEST(ApplicationTest, LatinTextInEveryWindowComesFromALatinFace) {
         }
     }
     EXPECT_GT(fromTheLatinFace, 50);
+}
+
+// With the bitmap face installed, Chinese text is drawn from its own 12-pixel bitmaps: every pixel of a caption
+// is ink or ground, none the grey of a smoothed outline.
+TEST(ApplicationTest, ChineseTextIsDrawnFromTheFacesBitmaps) {
+    if (!QFontDatabase::families().contains(InterfaceFontFamilies()[1])) {
+        GTEST_SKIP() << "AR PL UMing CN is not installed";
+    }
+    QImage picture(120, 24, QImage::Format_RGB32);
+    picture.fill(Qt::white);
+    QPainter painter(&picture);
+    painter.setFont(QApplication::font());
+    painter.setPen(Qt::black);
+    painter.drawText(picture.rect(), Qt::AlignCenter, QStringLiteral("远程桌面连接"));
+    painter.end();
+    int ink = 0;
+    for (int y = 0; y < picture.height(); ++y) {
+        for (int x = 0; x < picture.width(); ++x) {
+            const QRgb pixel = picture.pixel(x, y);
+            ASSERT_TRUE(pixel == qRgb(0, 0, 0) || pixel == qRgb(255, 255, 255)) << x << "," << y;
+            ink += pixel == qRgb(0, 0, 0) ? 1 : 0;
+        }
+    }
+    EXPECT_GT(ink, 100);
 }
 
 TEST(ApplicationTest, TheDesktopEntryNamesTheRunningWindowAndItsIconComesAtEverySize) {
