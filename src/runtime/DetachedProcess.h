@@ -1,12 +1,13 @@
 #pragma once
 
-#include "runtime/FileDescriptor.h"
 #include "runtime/Outcome.h"
 
 #include <chrono>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 // The full path of the program `name` as the shell finds it on PATH; empty when none is there.
@@ -18,10 +19,37 @@ std::string FindOnPath(const std::string& name);
 // program that could not be started gives the reason its start failed (ENOENT, EACCES).
 Outcome StartDetached(const std::string& program, const std::vector<std::string>& arguments, std::string_view input);
 
-// A program started by StartWatched: its process id and a descriptor that becomes readable once it has ended.
-struct WatchedProcess {
-    int pid = -1;
-    FileDescriptor ended{-1};
+// A program started by StartWatched: its process id and the system's handle of its end, which this object owns
+// and lets go of when it goes; the program itself runs on.
+class WatchedProcess {
+public:
+    WatchedProcess() = default;
+    // Takes over `endNotice`; -1 for none.
+    WatchedProcess(int pid, std::intptr_t endNotice)
+        : pid_(pid)
+        , notice_(endNotice) {}
+    ~WatchedProcess();
+    WatchedProcess(const WatchedProcess&) = delete;
+    WatchedProcess& operator=(const WatchedProcess&) = delete;
+    WatchedProcess(WatchedProcess&& other) noexcept
+        : pid_(std::exchange(other.pid_, -1))
+        , notice_(std::exchange(other.notice_, -1)) {}
+    WatchedProcess& operator=(WatchedProcess&& other) noexcept {
+        // The handle held so far goes with `taken`.
+        WatchedProcess taken(std::move(other));
+        std::swap(pid_, taken.pid_);
+        std::swap(notice_, taken.notice_);
+        return *this;
+    }
+
+    [[nodiscard]] int Id() const { return pid_; }
+    // What an event loop waits on to learn that the program has ended: on Linux a descriptor that becomes readable
+    // then. -1 when there is none.
+    [[nodiscard]] std::intptr_t EndNotice() const { return notice_; }
+
+private:
+    int pid_ = -1;
+    std::intptr_t notice_ = -1;
 };
 
 // How a watched program ended: its exit status, or the signal that ended it.

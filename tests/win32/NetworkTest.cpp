@@ -1,7 +1,7 @@
 #include "runtime/HostInfo.h"
 #include "runtime/HttpFetch.h"
 #include "runtime/TcpConnect.h"
-#include "runtime/win32/Winsock.h"
+#include "runtime/WinsockWin32.h"
 
 #include <chrono>
 #include <functional>

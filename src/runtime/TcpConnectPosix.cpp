@@ -1,6 +1,6 @@
 #include "runtime/TcpConnect.h"
 
-#include "runtime/FileDescriptor.h"
+#include "runtime/FileDescriptorPosix.h"
 #include "runtime/TcpConnectPlatform.h"
 
 #include <arpa/inet.h>

@@ -1,7 +1,7 @@
 #include "runtime/Files.h"
 
-#include "runtime/FileDescriptor.h"
-#include "runtime/posix/LastError.h"
+#include "runtime/FileDescriptorPosix.h"
+#include "runtime/LastErrorPosix.h"
 
 #include <cerrno>
 #include <climits>

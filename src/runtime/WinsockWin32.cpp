@@ -1,4 +1,4 @@
-#include "runtime/win32/Winsock.h"
+#include "runtime/WinsockWin32.h"
 
 #include <winsock2.h>
 

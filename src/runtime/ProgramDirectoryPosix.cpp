@@ -1,7 +1,7 @@
 #include "runtime/ProgramDirectory.h"
 
 #include "runtime/Files.h"
-#include "runtime/posix/LastError.h"
+#include "runtime/LastErrorPosix.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,8 +1,8 @@
 #include "runtime/ConsoleProcess.h"
 
-#include "runtime/win32/Handle.h"
-#include "runtime/win32/LastError.h"
-#include "runtime/win32/WideText.h"
+#include "runtime/HandleWin32.h"
+#include "runtime/LastErrorWin32.h"
+#include "runtime/WideTextWin32.h"
 
 #include <algorithm>
 #include <windows.h>
@@ -47,7 +47,7 @@ ConsoleProcess::~ConsoleProcess() {
     Stop();
 }
 
-Outcome ConsoleProcess::Start(const std::string& commandLine) {
+Outcome ConsoleProcess::Start(const std::string& program, const std::vector<std::string>& arguments) {
     Stop();
     SECURITY_ATTRIBUTES inherited{sizeof inherited, nullptr, TRUE};
     HANDLE reading = nullptr;
@@ -72,7 +72,11 @@ Outcome ConsoleProcess::Start(const std::string& commandLine) {
     startup.hStdInput = ::GetStdHandle(STD_INPUT_HANDLE);
     startup.hStdOutput = writing;
     startup.hStdError = writing;
-    std::wstring line = Win32::WideFromGbk(commandLine);
+    std::string commandLine = program;
+    for (const std::string& argument : arguments) {
+        commandLine += ' ' + argument;
+    }
+    std::wstring line = Win32::WideFromUtf8(commandLine);
     PROCESS_INFORMATION started{};
     // Held until it is in the job, so that nothing it starts can slip out of it.
     const DWORD flags = run->job.Valid() ? CREATE_SUSPENDED : 0;
@@ -129,6 +133,10 @@ std::string ConsoleProcess::Read(std::chrono::milliseconds wait) {
 
 bool ConsoleProcess::Ended() const {
     return run_ == nullptr;
+}
+
+void ConsoleProcess::Break() {
+    // The program's hidden console is its own, so no console event from here can reach it.
 }
 
 void ConsoleProcess::Stop() {

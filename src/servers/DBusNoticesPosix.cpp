@@ -1,4 +1,4 @@
-#include "servers/DBusNotices.h"
+#include "servers/DBusNoticesPosix.h"
 
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>

@@ -1,6 +1,6 @@
 #include "runtime/DataProtection.h"
 
-#include "runtime/FileDescriptor.h"
+#include "runtime/FileDescriptorPosix.h"
 #include "runtime/Files.h"
 #include "runtime/NewFile.h"
 #include "runtime/ProgramDirectory.h"

@@ -1,7 +1,7 @@
 #include "runtime/TemporaryFiles.h"
 
-#include "runtime/win32/Handle.h"
-#include "runtime/win32/WideText.h"
+#include "runtime/HandleWin32.h"
+#include "runtime/WideTextWin32.h"
 
 #include <windows.h>
 // After windows.h, which it needs.

@@ -1,8 +1,8 @@
 #include "runtime/NewFile.h"
 
-#include "runtime/FileDescriptor.h"
+#include "runtime/FileDescriptorPosix.h"
 #include "runtime/Files.h"
-#include "runtime/posix/LastError.h"
+#include "runtime/LastErrorPosix.h"
 
 #include <cerrno>
 #include <cstdlib>

@@ -1,8 +1,8 @@
 #include "runtime/ProcessLock.h"
 
-#include "runtime/win32/Handle.h"
-#include "runtime/win32/LastError.h"
-#include "runtime/win32/WideText.h"
+#include "runtime/HandleWin32.h"
+#include "runtime/LastErrorWin32.h"
+#include "runtime/WideTextWin32.h"
 
 #include <thread>
 #include <utility>

@@ -1,7 +1,7 @@
 #include "runtime/TcpConnect.h"
 
 #include "runtime/TcpConnectPlatform.h"
-#include "runtime/win32/Winsock.h"
+#include "runtime/WinsockWin32.h"
 
 #include <cstring>
 #include <winsock2.h>

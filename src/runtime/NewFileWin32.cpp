@@ -1,8 +1,8 @@
 #include "runtime/NewFile.h"
 
 #include "runtime/TemporaryFiles.h"
-#include "runtime/win32/LastError.h"
-#include "runtime/win32/WideText.h"
+#include "runtime/LastErrorWin32.h"
+#include "runtime/WideTextWin32.h"
 
 #include <windows.h>
 

@@ -1,7 +1,7 @@
 #include "runtime/DataProtection.h"
 
 #include "runtime/Gbk.h"
-#include "runtime/win32/WideText.h"
+#include "runtime/WideTextWin32.h"
 
 #include <climits>
 #include <windows.h>

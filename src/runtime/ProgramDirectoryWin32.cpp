@@ -1,9 +1,9 @@
 #include "runtime/ProgramDirectory.h"
 
 #include "runtime/Files.h"
-#include "runtime/win32/Handle.h"
-#include "runtime/win32/LastError.h"
-#include "runtime/win32/WideText.h"
+#include "runtime/HandleWin32.h"
+#include "runtime/LastErrorWin32.h"
+#include "runtime/WideTextWin32.h"
 
 #include <cstdlib>
 #include <windows.h>

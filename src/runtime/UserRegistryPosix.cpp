@@ -1,9 +1,9 @@
 #include "runtime/UserRegistry.h"
 
-#include "runtime/FileDescriptor.h"
+#include "runtime/FileDescriptorPosix.h"
 #include "runtime/Files.h"
 #include "runtime/Gbk.h"
-#include "runtime/posix/LastError.h"
+#include "runtime/LastErrorPosix.h"
 
 #include <cerrno>
 #include <charconv>

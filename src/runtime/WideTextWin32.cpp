@@ -1,4 +1,4 @@
-#include "runtime/win32/WideText.h"
+#include "runtime/WideTextWin32.h"
 
 #include <climits>
 #include <windows.h>

@@ -1,8 +1,8 @@
 #include "runtime/DetachedProcess.h"
 
-#include "runtime/FileDescriptor.h"
+#include "runtime/FileDescriptorPosix.h"
 #include "runtime/Files.h"
-#include "runtime/posix/LastError.h"
+#include "runtime/LastErrorPosix.h"
 
 #include <cerrno>
 #include <csignal>
@@ -178,6 +178,12 @@ Outcome StartDetached(const std::string& program, const std::vector<std::string>
     return started;
 }
 
+WatchedProcess::~WatchedProcess() {
+    if (notice_ >= 0) {
+        ::close(static_cast<int>(notice_));
+    }
+}
+
 std::optional<WatchedProcess> StartWatched(const std::string& program, const std::vector<std::string>& arguments,
                                            std::string_view input) {
     std::vector<char*> argv = ArgumentVector(program, arguments);
@@ -196,7 +202,7 @@ std::optional<WatchedProcess> StartWatched(const std::string& program, const std
         return std::nullopt;
     }
     // The descriptor is taken before anything can reap the child, so it names this child and no later one.
-    WatchedProcess watched{client, FileDescriptor(static_cast<int>(::syscall(SYS_pidfd_open, client, 0)))};
+    WatchedProcess watched(client, ::syscall(SYS_pidfd_open, client, 0));
     if (!ExecOutcome(status.read.Get())) {
         while (::waitpid(client, nullptr, 0) < 0 && errno == EINTR) {
         }

@@ -1,6 +1,6 @@
 #include "runtime/HostInfo.h"
 
-#include "runtime/win32/Winsock.h"
+#include "runtime/WinsockWin32.h"
 
 #include <cstring>
 #include <winsock2.h>

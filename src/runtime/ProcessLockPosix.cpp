@@ -1,7 +1,7 @@
 #include "runtime/ProcessLock.h"
 
-#include "runtime/FileDescriptor.h"
-#include "runtime/posix/LastError.h"
+#include "runtime/FileDescriptorPosix.h"
+#include "runtime/LastErrorPosix.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -1,7 +1,7 @@
 #include "runtime/ShellOpen.h"
 
-#include "runtime/win32/LastError.h"
-#include "runtime/win32/WideText.h"
+#include "runtime/LastErrorWin32.h"
+#include "runtime/WideTextWin32.h"
 
 #include <windows.h>
 // after windows.h, which it needs

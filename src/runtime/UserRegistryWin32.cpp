@@ -1,6 +1,6 @@
 #include "runtime/UserRegistry.h"
 
-#include "runtime/win32/WideText.h"
+#include "runtime/WideTextWin32.h"
 
 #include <windows.h>
 

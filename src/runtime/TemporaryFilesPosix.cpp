@@ -1,6 +1,6 @@
 #include "runtime/TemporaryFiles.h"
 
-#include "runtime/FileDescriptor.h"
+#include "runtime/FileDescriptorPosix.h"
 #include "runtime/Files.h"
 
 #include <cerrno>

@@ -1,8 +1,8 @@
 #include "runtime/DetachedProcess.h"
 
-#include "runtime/win32/Handle.h"
-#include "runtime/win32/LastError.h"
-#include "runtime/win32/WideText.h"
+#include "runtime/HandleWin32.h"
+#include "runtime/LastErrorWin32.h"
+#include "runtime/WideTextWin32.h"
 
 #include <windows.h>
 
@@ -117,6 +117,12 @@ Outcome StartCommandLine(const std::string& commandLine, std::chrono::millisecon
 }
 
 // mstsc.exe tells the user of a failed login itself, so nothing on Windows watches how a client ends.
+WatchedProcess::~WatchedProcess() {
+    if (notice_ != -1) {
+        ::CloseHandle(reinterpret_cast<HANDLE>(notice_));
+    }
+}
+
 std::optional<WatchedProcess> StartWatched(const std::string&, const std::vector<std::string>&, std::string_view) {
     return std::nullopt;
 }
