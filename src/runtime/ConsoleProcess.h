@@ -1,6 +1,6 @@
 #pragma once
 
-#include "runtime/Outcome.h"
+#include "runtime/Result.h"
 
 #include <chrono>
 #include <memory>
@@ -21,7 +21,7 @@ public:
     // them. On Linux each argument is one word of the program's; on Windows, where a program splits its command
     // line itself, each follows the program's name after one blank, as it is. The program's console, if it gets
     // one, is hidden. A run still going is stopped first.
-    Outcome Start(const std::string& program, const std::vector<std::string>& arguments);
+    Result<void> Start(const std::string& program, const std::vector<std::string>& arguments);
 
     // What the program has written since the last read, the bytes as it wrote them, waiting at most `wait` for
     // something to come; empty when nothing came.
@@ -41,5 +41,9 @@ public:
 
 private:
     struct Run;
+
+    // Start's work, the run being stopped already.
+    Result<void> Begin(const std::string& program, const std::vector<std::string>& arguments);
+
     std::unique_ptr<Run> run_;
 };

@@ -76,11 +76,15 @@ ConsoleProcess::~ConsoleProcess() {
     Stop();
 }
 
-Outcome ConsoleProcess::Start(const std::string& program, const std::vector<std::string>& arguments) {
+Result<void> ConsoleProcess::Start(const std::string& program, const std::vector<std::string>& arguments) {
     Stop();
+    return Begin(program, arguments).Doing("starting " + program);
+}
+
+Result<void> ConsoleProcess::Begin(const std::string& program, const std::vector<std::string>& arguments) {
     const std::string path = FindOnPath(program);
     if (path.empty()) {
-        return Outcome::Failure(std::errc::no_such_file_or_directory);
+        return Fail(std::errc::no_such_file_or_directory);
     }
     // Built before the fork, since the child may not allocate.
     std::vector<char*> argv;
@@ -113,7 +117,7 @@ Outcome ConsoleProcess::Start(const std::string& program, const std::vector<std:
     writeEnd.Close();
     statusWrite.Close();
     if (child < 0) {
-        return Outcome::SystemFailure(forkError);
+        return FailSystem(forkError);
     }
     // Set here as well, so that a stop right after the start reaches a group that already exists.
     ::setpgid(child, child);
@@ -124,7 +128,7 @@ Outcome ConsoleProcess::Start(const std::string& program, const std::vector<std:
         got = ::read(statusRead.Get(), &error, sizeof error);
     } while (got < 0 && errno == EINTR);
     if (got != 0) {
-        const Outcome failed = got == static_cast<ssize_t>(sizeof error) ? Outcome::SystemFailure(error) : LastError();
+        const Result<void> failed = got == static_cast<ssize_t>(sizeof error) ? FailSystem(error) : LastError();
         while (::waitpid(child, nullptr, 0) < 0 && errno == EINTR) {
         }
         return failed;

@@ -47,8 +47,12 @@ ConsoleProcess::~ConsoleProcess() {
     Stop();
 }
 
-Outcome ConsoleProcess::Start(const std::string& program, const std::vector<std::string>& arguments) {
+Result<void> ConsoleProcess::Start(const std::string& program, const std::vector<std::string>& arguments) {
     Stop();
+    return Begin(program, arguments).Doing("starting " + program);
+}
+
+Result<void> ConsoleProcess::Begin(const std::string& program, const std::vector<std::string>& arguments) {
     SECURITY_ATTRIBUTES inherited{sizeof inherited, nullptr, TRUE};
     HANDLE reading = nullptr;
     HANDLE writing = nullptr;

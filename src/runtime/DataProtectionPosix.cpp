@@ -55,6 +55,8 @@ LoadResult LoadKey(const std::string& path, Key& key) {
 void CreateKey(const std::string& path) {
     Bytes key(crypto_secretbox_KEYBYTES);
     randombytes_buf(key.data(), key.size());
+    // Nothing to do on a failure here: it is either another process's key already there, which the caller then
+    // loads, or no key at all, which the caller's load reports.
     static_cast<void>(CreateNewFile(path, key, 0600));
     sodium_memzero(key.data(), key.size());
 }

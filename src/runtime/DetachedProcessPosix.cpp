@@ -98,7 +98,8 @@ FileDescriptor InputPipe(std::string_view input) {
     }
     const FileDescriptor writeEnd(ends[1]);
     ::fcntl(writeEnd.Get(), F_SETFL, O_NONBLOCK);
-    // What does not fit is cut short; the client then sees its input end early.
+    // What does not fit is cut short; the client then sees its input end early and asks for the password
+    // itself, which is all that could be done about it.
     static_cast<void>(WriteAll(writeEnd.Get(), input.data(), input.size()));
     return FileDescriptor(ends[0]);
 }
@@ -110,7 +111,7 @@ struct StatusPipe {
 };
 
 // The status pipe, or the reason it could not be made.
-Outcome MakeStatusPipe(StatusPipe& status) {
+Result<void> MakeStatusPipe(StatusPipe& status) {
     int ends[2];
     if (::pipe2(ends, O_CLOEXEC) != 0) {
         return LastError();
@@ -121,7 +122,7 @@ Outcome MakeStatusPipe(StatusPipe& status) {
 }
 
 // Success when the exec went through, else the error the client reported.
-Outcome ExecOutcome(int statusRead) {
+Result<void> ExecOutcome(int statusRead) {
     int error = 0;
     ssize_t got = 0;
     do {
@@ -130,19 +131,17 @@ Outcome ExecOutcome(int statusRead) {
     if (got == 0) {
         return {};
     }
-    return got == static_cast<ssize_t>(sizeof error) ? Outcome::SystemFailure(error) : LastError();
+    return got == static_cast<ssize_t>(sizeof error) ? FailSystem(error) : LastError();
 }
 
-} // namespace
-
-Outcome StartDetached(const std::string& program, const std::vector<std::string>& arguments, std::string_view input) {
+Result<void> Detach(const std::string& program, const std::vector<std::string>& arguments, std::string_view input) {
     std::vector<char*> argv = ArgumentVector(program, arguments);
     FileDescriptor inputRead = InputPipe(input);
     if (inputRead.Get() < 0) {
         return LastError();
     }
     StatusPipe status;
-    if (Outcome made = MakeStatusPipe(status); !made) {
+    if (Result<void> made = MakeStatusPipe(status); !made) {
         return made;
     }
 
@@ -165,18 +164,51 @@ Outcome StartDetached(const std::string& program, const std::vector<std::string>
     inputRead.Close();
     status.write.Close();
     if (middle < 0) {
-        return Outcome::SystemFailure(forkError);
+        return FailSystem(forkError);
     }
 
     int middleStatus = 0;
     while (::waitpid(middle, &middleStatus, 0) < 0 && errno == EINTR) {
     }
-    const Outcome started = ExecOutcome(status.read.Get());
+    const Result<void> started = ExecOutcome(status.read.Get());
     if (started && !(WIFEXITED(middleStatus) && WEXITSTATUS(middleStatus) == 0)) {
-        return Outcome::Failure(std::errc::io_error);
+        return Fail(std::errc::io_error);
     }
     return started;
 }
+
+Result<WatchedProcess> Watch(const std::string& program, const std::vector<std::string>& arguments,
+                             std::string_view input) {
+    std::vector<char*> argv = ArgumentVector(program, arguments);
+    FileDescriptor inputRead = InputPipe(input);
+    if (inputRead.Get() < 0) {
+        return LastError();
+    }
+    StatusPipe status;
+    if (Result<void> made = MakeStatusPipe(status); !made) {
+        return FailureOf(made);
+    }
+    const pid_t client = ::fork();
+    if (client == 0) {
+        RunClient(program.c_str(), argv.data(), environ, inputRead.Get(), status.write.Get());
+    }
+    const int forkError = errno;
+    inputRead.Close();
+    status.write.Close();
+    if (client < 0) {
+        return FailSystem(forkError);
+    }
+    // The descriptor is taken before anything can reap the child, so it names this child and no later one.
+    WatchedProcess watched(client, ::syscall(SYS_pidfd_open, client, 0));
+    if (Result<void> started = ExecOutcome(status.read.Get()); !started) {
+        while (::waitpid(client, nullptr, 0) < 0 && errno == EINTR) {
+        }
+        return FailureOf(started);
+    }
+    return watched;
+}
+
+} // namespace
 
 WatchedProcess::~WatchedProcess() {
     if (notice_ >= 0) {
@@ -184,31 +216,14 @@ WatchedProcess::~WatchedProcess() {
     }
 }
 
-std::optional<WatchedProcess> StartWatched(const std::string& program, const std::vector<std::string>& arguments,
-                                           std::string_view input) {
-    std::vector<char*> argv = ArgumentVector(program, arguments);
-    FileDescriptor inputRead = InputPipe(input);
-    StatusPipe status;
-    if (inputRead.Get() < 0 || !MakeStatusPipe(status)) {
-        return std::nullopt;
-    }
-    const pid_t client = ::fork();
-    if (client == 0) {
-        RunClient(program.c_str(), argv.data(), environ, inputRead.Get(), status.write.Get());
-    }
-    inputRead.Close();
-    status.write.Close();
-    if (client < 0) {
-        return std::nullopt;
-    }
-    // The descriptor is taken before anything can reap the child, so it names this child and no later one.
-    WatchedProcess watched(client, ::syscall(SYS_pidfd_open, client, 0));
-    if (!ExecOutcome(status.read.Get())) {
-        while (::waitpid(client, nullptr, 0) < 0 && errno == EINTR) {
-        }
-        return std::nullopt;
-    }
-    return watched;
+Result<void> StartDetached(const std::string& program, const std::vector<std::string>& arguments,
+                           std::string_view input) {
+    return Detach(program, arguments, input).Doing("starting " + program);
+}
+
+Result<WatchedProcess> StartWatched(const std::string& program, const std::vector<std::string>& arguments,
+                                    std::string_view input) {
+    return Watch(program, arguments, input).Doing("starting " + program);
 }
 
 std::optional<ProcessEnd> CollectEnd(int pid) {

@@ -33,7 +33,7 @@ std::wstring Quoted(const std::wstring& argument) {
 }
 
 // Starts `commandLine`; `input` (when given) becomes the child's standard input. Closes the thread handle.
-Outcome Start(const wchar_t* program, std::wstring commandLine, HANDLE input, PROCESS_INFORMATION& process) {
+Result<void> Start(const wchar_t* program, std::wstring commandLine, HANDLE input, PROCESS_INFORMATION& process) {
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESHOWWINDOW;
@@ -75,7 +75,9 @@ std::string FindOnPath(const std::string& name) {
     return {};
 }
 
-Outcome StartDetached(const std::string& program, const std::vector<std::string>& arguments, std::string_view input) {
+namespace {
+
+Result<void> Detach(const std::string& program, const std::vector<std::string>& arguments, std::string_view input) {
     const std::wstring wideProgram = WideFromUtf8(program);
     std::wstring commandLine = Quoted(wideProgram);
     for (const std::string& argument : arguments) {
@@ -94,10 +96,13 @@ Outcome StartDetached(const std::string& program, const std::vector<std::string>
         const Handle writeEnd(writing);
         ::SetHandleInformation(writing, HANDLE_FLAG_INHERIT, 0);
         DWORD written = 0;
+        // A pipe holds far more than a password; should the write still fail, the client sees its input end early
+        // and asks for the password itself, which is all that could be done about it.
         static_cast<void>(::WriteFile(writing, input.data(), static_cast<DWORD>(input.size()), &written, nullptr));
     }
     PROCESS_INFORMATION process{};
-    if (Outcome started = Start(wideProgram.c_str(), commandLine, readEnd.Valid() ? readEnd.Get() : nullptr, process);
+    if (Result<void> started =
+            Start(wideProgram.c_str(), commandLine, readEnd.Valid() ? readEnd.Get() : nullptr, process);
         !started) {
         return started;
     }
@@ -105,15 +110,26 @@ Outcome StartDetached(const std::string& program, const std::vector<std::string>
     return {};
 }
 
-Outcome StartCommandLine(const std::string& commandLine, std::chrono::milliseconds idleWait) {
+Result<void> RunCommandLine(const std::string& commandLine, std::chrono::milliseconds idleWait) {
     PROCESS_INFORMATION process{};
-    if (Outcome started = Start(nullptr, WideFromUtf8(commandLine), nullptr, process); !started) {
+    if (Result<void> started = Start(nullptr, WideFromUtf8(commandLine), nullptr, process); !started) {
         return started;
     }
     // Give the client the moment it needs to show its window, but never wait for the session.
     ::WaitForInputIdle(process.hProcess, static_cast<DWORD>(idleWait.count()));
     ::CloseHandle(process.hProcess);
     return {};
+}
+
+} // namespace
+
+Result<void> StartDetached(const std::string& program, const std::vector<std::string>& arguments,
+                           std::string_view input) {
+    return Detach(program, arguments, input).Doing("starting " + program);
+}
+
+Result<void> StartCommandLine(const std::string& commandLine, std::chrono::milliseconds idleWait) {
+    return RunCommandLine(commandLine, idleWait).Doing("starting " + commandLine);
 }
 
 // mstsc.exe tells the user of a failed login itself, so nothing on Windows watches how a client ends.
@@ -123,8 +139,8 @@ WatchedProcess::~WatchedProcess() {
     }
 }
 
-std::optional<WatchedProcess> StartWatched(const std::string&, const std::vector<std::string>&, std::string_view) {
-    return std::nullopt;
+Result<WatchedProcess> StartWatched(const std::string& program, const std::vector<std::string>&, std::string_view) {
+    return Fail(std::errc::not_supported, "starting " + program);
 }
 
 std::optional<ProcessEnd> CollectEnd(int) {

@@ -25,7 +25,8 @@ bool StartDetachedThread(std::function<void()> body, std::size_t stackSize) {
                          ::pthread_create(&thread, &attributes, RunBody, owned.get()) == 0;
     ::pthread_attr_destroy(&attributes);
     if (started) {
-        static_cast<void>(owned.release()); // the thread owns it now
+        // Not a result: the thread owns the body now and frees it itself.
+        static_cast<void>(owned.release());
     }
     return started;
 }

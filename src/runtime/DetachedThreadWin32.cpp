@@ -20,7 +20,8 @@ bool StartDetachedThread(std::function<void()> body, std::size_t stackSize) {
     if (thread == nullptr) {
         return false;
     }
-    static_cast<void>(owned.release()); // the thread owns it now
+    // Not a result: the thread owns the body now and frees it itself.
+    static_cast<void>(owned.release());
     // Nobody waits for the thread, so its handle goes at once.
     ::CloseHandle(thread);
     return true;

@@ -96,7 +96,7 @@ struct DirectoryCloser {
 
 } // namespace
 
-Outcome WriteAll(int fd, const void* data, std::size_t size) {
+Result<void> WriteAll(int fd, const void* data, std::size_t size) {
     const auto* bytes = static_cast<const unsigned char*>(data);
     while (size > 0) {
         const ssize_t written = ::write(fd, bytes, size);
@@ -107,7 +107,7 @@ Outcome WriteAll(int fd, const void* data, std::size_t size) {
             return LastError();
         }
         if (written == 0) {
-            return Outcome::Failure(std::errc::io_error);
+            return Fail(std::errc::io_error);
         }
         bytes += written;
         size -= static_cast<std::size_t>(written);
@@ -115,7 +115,7 @@ Outcome WriteAll(int fd, const void* data, std::size_t size) {
     return {};
 }
 
-Outcome ReadExactly(int fd, void* data, std::size_t size) {
+Result<void> ReadExactly(int fd, void* data, std::size_t size) {
     auto* bytes = static_cast<unsigned char*>(data);
     while (size > 0) {
         const ssize_t got = ::read(fd, bytes, size);
@@ -126,7 +126,7 @@ Outcome ReadExactly(int fd, void* data, std::size_t size) {
             return LastError();
         }
         if (got == 0) {
-            return Outcome::Failure(std::errc::io_error);
+            return Fail(std::errc::io_error);
         }
         bytes += got;
         size -= static_cast<std::size_t>(got);
@@ -134,15 +134,23 @@ Outcome ReadExactly(int fd, void* data, std::size_t size) {
     return {};
 }
 
-FileRead ReadFile(const std::string& path, std::size_t limit) {
+namespace {
+
+FileRead ReadFileAt(const std::string& path, std::size_t limit) {
     // Non-blocking, so that a FIFO or a device under the name cannot hang the open.
     FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
     if (fd.Get() < 0) {
-        return {errno == ENOENT ? ReadOutcome::Missing : ReadOutcome::Unreadable, {}};
+        return LastError();
     }
     struct stat info {};
-    if (::fstat(fd.Get(), &info) != 0 || !S_ISREG(info.st_mode) || static_cast<std::size_t>(info.st_size) > limit) {
-        return {ReadOutcome::Unreadable, {}};
+    if (::fstat(fd.Get(), &info) != 0) {
+        return LastError();
+    }
+    if (!S_ISREG(info.st_mode)) {
+        return Fail(S_ISDIR(info.st_mode) ? std::errc::is_a_directory : std::errc::invalid_argument);
+    }
+    if (static_cast<std::size_t>(info.st_size) > limit) {
+        return Fail(std::errc::file_too_large);
     }
     // Read straight into the buffer; the file may still grow or shrink while it is read.
     Bytes data(static_cast<std::size_t>(info.st_size) + 1);
@@ -150,7 +158,7 @@ FileRead ReadFile(const std::string& path, std::size_t limit) {
     for (;;) {
         if (size == data.size()) {
             if (size > limit) {
-                return {ReadOutcome::Unreadable, {}};
+                return Fail(std::errc::file_too_large);
             }
             data.resize(data.size() * 2);
         }
@@ -159,18 +167,24 @@ FileRead ReadFile(const std::string& path, std::size_t limit) {
             continue;
         }
         if (got < 0) {
-            return {ReadOutcome::Unreadable, {}};
+            return LastError();
         }
         if (got == 0) {
             data.resize(size);
-            return {ReadOutcome::Read, std::move(data)};
+            return data;
         }
         size += static_cast<std::size_t>(got);
     }
 }
 
+} // namespace
+
+FileRead ReadFile(const std::string& path, std::size_t limit) {
+    return ReadFileAt(path, limit).Doing("reading " + path);
+}
+
 Bytes ReadWholeFile(const std::string& path) {
-    return ReadFile(path).bytes;
+    return ReadFile(path).value_or(Bytes());
 }
 
 std::string FollowLinks(const std::string& path) {
@@ -185,20 +199,22 @@ std::string FollowLinks(const std::string& path) {
     return current;
 }
 
-Outcome MayReplace(const std::string& path) {
+Result<void> MayReplace(const std::string& path) {
     const std::string target = FollowLinks(path);
     return OutcomeOf(::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) == 0 || errno == ENOENT);
 }
 
-Outcome ReplaceFileAtomically(const std::string& path, const Bytes& data, mode_t mode) {
+namespace {
+
+Result<void> ReplaceFileAt(const std::string& path, const Bytes& data, mode_t mode) {
     // A link another user planted in a shared directory would have us write our secrets over a file of theirs
     // choosing, so such a link is never followed.
     if (!LinksAreTrusted(path)) {
-        return Outcome::Failure(std::errc::permission_denied);
+        return Fail(std::errc::permission_denied);
     }
     // Replace the file a link names, so the link keeps working and a dangling one gets its file.
     const std::string target = FollowLinks(path);
-    if (Outcome allowed = MayReplace(target); !allowed) {
+    if (Result<void> allowed = MayReplace(target); !allowed) {
         return allowed;
     }
     RemoveStaleTemporaries(target);
@@ -208,7 +224,7 @@ Outcome ReplaceFileAtomically(const std::string& path, const Bytes& data, mode_t
         return LastError();
     }
     // The lock is held until the rename, so that no other instance's clean-up removes the file first.
-    Outcome written = OutcomeOf(::fchmod(fd.Get(), mode) == 0);
+    Result<void> written = OutcomeOf(::fchmod(fd.Get(), mode) == 0);
     if (written) {
         written = WriteAll(fd.Get(), data.data(), data.size());
     }
@@ -229,6 +245,12 @@ Outcome ReplaceFileAtomically(const std::string& path, const Bytes& data, mode_t
         ::fsync(directory.Get());
     }
     return {};
+}
+
+} // namespace
+
+Result<void> ReplaceFileAtomically(const std::string& path, const Bytes& data, mode_t mode) {
+    return ReplaceFileAt(path, data, mode).Doing("replacing " + path);
 }
 
 void RemoveStaleTemporaries(const std::string& path) {

@@ -78,7 +78,7 @@ std::string RandomSuffix() {
     return suffix;
 }
 
-Outcome WriteHandle(HANDLE file, const unsigned char* data, std::size_t size) {
+Result<void> WriteHandle(HANDLE file, const unsigned char* data, std::size_t size) {
     while (size > 0) {
         const DWORD chunk = size > 0x40000000 ? 0x40000000 : static_cast<DWORD>(size);
         DWORD written = 0;
@@ -86,7 +86,7 @@ Outcome WriteHandle(HANDLE file, const unsigned char* data, std::size_t size) {
             return LastError();
         }
         if (written == 0) {
-            return Outcome::Failure(std::errc::io_error);
+            return Fail(std::errc::io_error);
         }
         data += written;
         size -= written;
@@ -95,8 +95,8 @@ Outcome WriteHandle(HANDLE file, const unsigned char* data, std::size_t size) {
 }
 
 // The C runtime's errno, which on Windows is no system error number.
-Outcome RuntimeError() {
-    return Outcome::Failure(std::error_code(errno, std::generic_category()));
+Result<void> RuntimeError() {
+    return Fail(std::error_code(errno, std::generic_category()));
 }
 
 // A temporary file that nobody else may open while it is written: a cleaner that can open it knows its writer
@@ -119,7 +119,7 @@ HANDLE CreateLockedTemporary(const std::string& name, std::string& temporary) {
 
 } // namespace
 
-Outcome WriteAll(int fd, const void* data, std::size_t size) {
+Result<void> WriteAll(int fd, const void* data, std::size_t size) {
     const auto* bytes = static_cast<const unsigned char*>(data);
     while (size > 0) {
         const unsigned chunk = size > INT_MAX ? INT_MAX : static_cast<unsigned>(size);
@@ -128,7 +128,7 @@ Outcome WriteAll(int fd, const void* data, std::size_t size) {
             return RuntimeError();
         }
         if (written == 0) {
-            return Outcome::Failure(std::errc::io_error);
+            return Fail(std::errc::io_error);
         }
         bytes += written;
         size -= static_cast<std::size_t>(written);
@@ -136,7 +136,7 @@ Outcome WriteAll(int fd, const void* data, std::size_t size) {
     return {};
 }
 
-Outcome ReadExactly(int fd, void* data, std::size_t size) {
+Result<void> ReadExactly(int fd, void* data, std::size_t size) {
     auto* bytes = static_cast<unsigned char*>(data);
     while (size > 0) {
         const unsigned chunk = size > INT_MAX ? INT_MAX : static_cast<unsigned>(size);
@@ -145,7 +145,7 @@ Outcome ReadExactly(int fd, void* data, std::size_t size) {
             return RuntimeError();
         }
         if (got == 0) {
-            return Outcome::Failure(std::errc::io_error);
+            return Fail(std::errc::io_error);
         }
         bytes += got;
         size -= static_cast<std::size_t>(got);
@@ -153,28 +153,37 @@ Outcome ReadExactly(int fd, void* data, std::size_t size) {
     return {};
 }
 
-FileRead ReadFile(const std::string& path, std::size_t limit) {
+namespace {
+
+FileRead ReadFileAt(const std::string& path, std::size_t limit) {
     // Others may go on reading, writing, and replacing the file while we read it.
     const Handle file(::CreateFileW(WideFromUtf8(path).c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
                                     FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.Valid()) {
         const DWORD error = ::GetLastError();
-        return {error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? ReadOutcome::Missing
-                                                                               : ReadOutcome::Unreadable,
-                {}};
+        // Said in the portable code, which the program's own tests for a missing file compare with.
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
+            return Fail(std::errc::no_such_file_or_directory);
+        }
+        return FailSystem(static_cast<int>(error));
     }
     // A pipe or a device under the name is refused rather than read, since a read of it could block.
     LARGE_INTEGER size{};
-    if (::GetFileType(file.Get()) != FILE_TYPE_DISK || !::GetFileSizeEx(file.Get(), &size) || size.QuadPart < 0 ||
-        static_cast<unsigned long long>(size.QuadPart) > limit) {
-        return {ReadOutcome::Unreadable, {}};
+    if (::GetFileType(file.Get()) != FILE_TYPE_DISK) {
+        return Fail(std::errc::invalid_argument);
+    }
+    if (!::GetFileSizeEx(file.Get(), &size)) {
+        return LastError();
+    }
+    if (size.QuadPart < 0 || static_cast<unsigned long long>(size.QuadPart) > limit) {
+        return Fail(std::errc::file_too_large);
     }
     Bytes data(static_cast<std::size_t>(size.QuadPart) + 1);
     std::size_t got = 0;
     for (;;) {
         if (got == data.size()) {
             if (got > limit) {
-                return {ReadOutcome::Unreadable, {}};
+                return Fail(std::errc::file_too_large);
             }
             data.resize(data.size() * 2);
         }
@@ -182,18 +191,24 @@ FileRead ReadFile(const std::string& path, std::size_t limit) {
         DWORD read = 0;
         if (!::ReadFile(file.Get(), data.data() + got, room > 0x40000000 ? 0x40000000 : static_cast<DWORD>(room), &read,
                         nullptr)) {
-            return {ReadOutcome::Unreadable, {}};
+            return LastError();
         }
         if (read == 0) {
             data.resize(got);
-            return {ReadOutcome::Read, std::move(data)};
+            return data;
         }
         got += read;
     }
 }
 
+} // namespace
+
+FileRead ReadFile(const std::string& path, std::size_t limit) {
+    return ReadFileAt(path, limit).Doing("reading " + path);
+}
+
 Bytes ReadWholeFile(const std::string& path) {
-    return ReadFile(path).bytes;
+    return ReadFile(path).value_or(Bytes());
 }
 
 std::string FollowLinks(const std::string& path) {
@@ -225,17 +240,16 @@ std::string FollowLinks(const std::string& path) {
     return path;
 }
 
-Outcome MayReplace(const std::string& path) {
+Result<void> MayReplace(const std::string& path) {
     const std::string target = FollowLinks(path);
     const std::wstring wide = WideFromUtf8(target);
     const DWORD attributes = ::GetFileAttributesW(wide.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         const DWORD error = ::GetLastError();
-        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? Outcome()
-                                                                              : Outcome::SystemFailure(error);
+        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? Result<void>() : FailSystem(error);
     }
     if ((attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
-        return Outcome::SystemFailure(ERROR_ACCESS_DENIED);
+        return FailSystem(ERROR_ACCESS_DENIED);
     }
     // Whether this user may write it: ask for write access without writing anything.
     const Handle file(
@@ -243,10 +257,12 @@ Outcome MayReplace(const std::string& path) {
     return OutcomeOf(file.Valid() || ::GetLastError() == ERROR_SHARING_VIOLATION);
 }
 
-Outcome ReplaceFileAtomically(const std::string& path, const Bytes& data, mode_t /*mode*/) {
+namespace {
+
+Result<void> ReplaceFileAt(const std::string& path, const Bytes& data) {
     // Replace the file a link names, so the link keeps working.
     const std::string target = FollowLinks(path);
-    if (Outcome allowed = MayReplace(target); !allowed) {
+    if (Result<void> allowed = MayReplace(target); !allowed) {
         return allowed;
     }
     RemoveStaleTemporaries(target);
@@ -256,7 +272,7 @@ Outcome ReplaceFileAtomically(const std::string& path, const Bytes& data, mode_t
         return LastError();
     }
     // The handle stays open until the move, so that no other instance's clean-up removes the file first.
-    Outcome written = WriteHandle(file.Get(), data.data(), data.size());
+    Result<void> written = WriteHandle(file.Get(), data.data(), data.size());
     if (written) {
         written = OutcomeOf(::FlushFileBuffers(file.Get()));
     }
@@ -269,6 +285,12 @@ Outcome ReplaceFileAtomically(const std::string& path, const Bytes& data, mode_t
         ::DeleteFileW(WideFromUtf8(temporary).c_str());
     }
     return written;
+}
+
+} // namespace
+
+Result<void> ReplaceFileAtomically(const std::string& path, const Bytes& data, mode_t /*mode*/) {
+    return ReplaceFileAt(path, data).Doing("replacing " + path);
 }
 
 void RemoveStaleTemporaries(const std::string& path) {

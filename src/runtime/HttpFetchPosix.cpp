@@ -21,6 +21,7 @@ struct Curl {
     decltype(&curl_multi_remove_handle) multiRemoveHandle;
     decltype(&curl_multi_perform) multiPerform;
     decltype(&curl_multi_poll) multiPoll;
+    decltype(&curl_multi_info_read) multiInfoRead;
 };
 
 template <typename Function> bool Resolve(void* library, const char* name, Function& function) {
@@ -47,7 +48,8 @@ const Curl* LoadCurl() {
                               Resolve(library, "curl_multi_add_handle", curl.multiAddHandle) &&
                               Resolve(library, "curl_multi_remove_handle", curl.multiRemoveHandle) &&
                               Resolve(library, "curl_multi_perform", curl.multiPerform) &&
-                              Resolve(library, "curl_multi_poll", curl.multiPoll);
+                              Resolve(library, "curl_multi_poll", curl.multiPoll) &&
+                              Resolve(library, "curl_multi_info_read", curl.multiInfoRead);
         if (!complete || curl.globalInit(CURL_GLOBAL_DEFAULT) != CURLE_OK) {
             return nullptr;
         }
@@ -74,19 +76,41 @@ std::size_t KeepBody(char* data, std::size_t size, std::size_t count, void* user
     return kept;
 }
 
-} // namespace
+// The reason for a transfer that ended with `code`.
+Result<void> TransferOutcome(CURLcode code, const Transfer& transfer) {
+    switch (code) {
+    case CURLE_OK:
+        return {};
+    case CURLE_WRITE_ERROR:
+        // What KeepBody refused: the body went past the limit.
+        return transfer.body.size() >= transfer.maxBody ? Fail(std::errc::file_too_large) : Fail(std::errc::io_error);
+    case CURLE_OPERATION_TIMEDOUT:
+        return Fail(std::errc::timed_out);
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_COULDNT_RESOLVE_PROXY:
+        return Fail(std::errc::host_unreachable);
+    case CURLE_COULDNT_CONNECT:
+        return Fail(std::errc::connection_refused);
+    case CURLE_UNSUPPORTED_PROTOCOL:
+    case CURLE_URL_MALFORMAT:
+        return Fail(std::errc::invalid_argument);
+    default:
+        return Fail(std::errc::io_error);
+    }
+}
 
-Bytes HttpGet(std::string_view address, const HttpLimits& limits, const std::atomic<bool>* cancel) {
+// The body as far as it arrived, and how the transfer ended.
+Result<void> Get(std::string_view address, const HttpLimits& limits, const std::atomic<bool>* cancel, Bytes& body) {
     const Curl* const lib = LoadCurl();
     if (lib == nullptr) {
-        return {};
+        return Fail(std::errc::not_supported, "loading libcurl.so.4");
     }
     const auto easyCleanup = [lib](CURL* handle) { lib->easyCleanup(handle); };
     const auto multiCleanup = [lib](CURLM* handle) { lib->multiCleanup(handle); };
     const auto slistFreeAll = [lib](curl_slist* list) { lib->slistFreeAll(list); };
     const std::unique_ptr<CURL, decltype(easyCleanup)> curl(lib->easyInit(), easyCleanup);
     if (!curl) {
-        return {};
+        return Fail(std::errc::not_enough_memory);
     }
     Transfer transfer{{}, limits.maxBody};
     const std::string url = RequestAddress(address);
@@ -115,17 +139,36 @@ Bytes HttpGet(std::string_view address, const HttpLimits& limits, const std::ato
     // while the connection attempt hangs.
     const std::unique_ptr<CURLM, decltype(multiCleanup)> multi(lib->multiInit(), multiCleanup);
     if (!multi || lib->multiAddHandle(multi.get(), c) != CURLM_OK) {
-        return {};
+        return Fail(std::errc::not_enough_memory);
     }
     int running = 1;
+    Result<void> outcome = Fail(std::errc::operation_canceled);
     while (running != 0 && (cancel == nullptr || !cancel->load())) {
         if (lib->multiPerform(multi.get(), &running) != CURLM_OK) {
+            outcome = Fail(std::errc::io_error);
             break;
         }
         if (running != 0) {
             lib->multiPoll(multi.get(), nullptr, 0, kCancelCheckMillis, nullptr);
         }
     }
+    if (running == 0) {
+        int left = 0;
+        while (const CURLMsg* message = lib->multiInfoRead(multi.get(), &left)) {
+            if (message->msg == CURLMSG_DONE) {
+                outcome = TransferOutcome(message->data.result, transfer);
+            }
+        }
+    }
     lib->multiRemoveHandle(multi.get(), c);
-    return std::move(transfer.body);
+    body = std::move(transfer.body);
+    return outcome;
+}
+
+} // namespace
+
+HttpReply HttpGet(std::string_view address, const HttpLimits& limits, const std::atomic<bool>* cancel) {
+    HttpReply reply;
+    reply.outcome = Get(address, limits, cancel, reply.body).Doing("fetching " + RequestAddress(address));
+    return reply;
 }

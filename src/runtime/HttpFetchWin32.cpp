@@ -1,5 +1,7 @@
 #include "runtime/HttpFetch.h"
 
+#include "runtime/LastErrorWin32.h"
+
 #include <chrono>
 #include <condition_variable>
 #include <memory>
@@ -22,6 +24,7 @@ struct Fetch {
     bool done = false;
     bool abandoned = false;
     Bytes body;
+    Result<void> outcome;
 };
 
 class InternetHandle {
@@ -48,7 +51,7 @@ void SetTimeout(HINTERNET handle, DWORD option, long millis) {
 
 // One GET with the request the lookup page has always been asked with: HTTP/1.0, "Accept: */*", nothing from
 // or into the cache, redirects followed. The status is not looked at.
-void Run(const std::string& url, const HttpLimits& limits, const std::shared_ptr<Fetch>& fetch) {
+Result<void> Run(const std::string& url, const HttpLimits& limits, const std::shared_ptr<Fetch>& fetch) {
     URL_COMPONENTSA parts{};
     parts.dwStructSize = sizeof parts;
     char host[INTERNET_MAX_HOST_NAME_LENGTH + 1] = {};
@@ -59,7 +62,7 @@ void Run(const std::string& url, const HttpLimits& limits, const std::shared_ptr
     parts.dwUrlPathLength = static_cast<DWORD>(path.size());
     if (!::InternetCrackUrlA(url.c_str(), static_cast<DWORD>(url.size()), 0, &parts) ||
         (parts.nScheme != INTERNET_SCHEME_HTTP && parts.nScheme != INTERNET_SCHEME_HTTPS)) {
-        return;
+        return Fail(std::errc::invalid_argument);
     }
     path.resize(parts.dwUrlPathLength);
     if (path.empty()) {
@@ -68,7 +71,7 @@ void Run(const std::string& url, const HttpLimits& limits, const std::shared_ptr
 
     const InternetHandle session(::InternetOpenA(kUserAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
     if (session.Get() == nullptr) {
-        return;
+        return LastError();
     }
     SetTimeout(session.Get(), INTERNET_OPTION_CONNECT_TIMEOUT, limits.connectMillis);
     SetTimeout(session.Get(), INTERNET_OPTION_SEND_TIMEOUT, limits.totalMillis);
@@ -76,7 +79,7 @@ void Run(const std::string& url, const HttpLimits& limits, const std::shared_ptr
     const InternetHandle connection(
         ::InternetConnectA(session.Get(), host, parts.nPort, nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0));
     if (connection.Get() == nullptr) {
-        return;
+        return LastError();
     }
     const char* acceptTypes[] = {"*/*", nullptr};
     DWORD flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE;
@@ -86,34 +89,38 @@ void Run(const std::string& url, const HttpLimits& limits, const std::shared_ptr
     const InternetHandle request(
         ::HttpOpenRequestA(connection.Get(), "GET", path.c_str(), "HTTP/1.0", nullptr, acceptTypes, flags, 0));
     if (request.Get() == nullptr || !::HttpSendRequestA(request.Get(), nullptr, 0, nullptr, 0)) {
-        return;
+        return LastError();
     }
     char chunk[kReadChunk];
     for (;;) {
         DWORD got = 0;
-        if (!::InternetReadFile(request.Get(), chunk, sizeof chunk, &got) || got == 0) {
-            return;
+        if (!::InternetReadFile(request.Get(), chunk, sizeof chunk, &got)) {
+            return LastError();
+        }
+        if (got == 0) {
+            return {};
         }
         const std::lock_guard lock(fetch->mutex);
         if (fetch->abandoned) {
-            return;
+            return Fail(std::errc::operation_canceled);
         }
         const std::size_t room = limits.maxBody - fetch->body.size();
         fetch->body.insert(fetch->body.end(), chunk, chunk + (got < room ? got : room));
         if (got >= room) {
-            return;
+            return Fail(std::errc::file_too_large);
         }
     }
 }
 
 } // namespace
 
-Bytes HttpGet(std::string_view address, const HttpLimits& limits, const std::atomic<bool>* cancel) {
+HttpReply HttpGet(std::string_view address, const HttpLimits& limits, const std::atomic<bool>* cancel) {
     const std::string url = RequestAddress(address);
     auto fetch = std::make_shared<Fetch>();
     std::thread worker([url, limits, fetch] {
-        Run(url, limits, fetch);
+        Result<void> outcome = Run(url, limits, fetch);
         const std::lock_guard lock(fetch->mutex);
+        fetch->outcome = std::move(outcome);
         fetch->done = true;
         fetch->finished.notify_all();
     });
@@ -124,14 +131,16 @@ Bytes HttpGet(std::string_view address, const HttpLimits& limits, const std::ato
     while (!fetch->done) {
         if ((cancel != nullptr && cancel->load()) || std::chrono::steady_clock::now() >= deadline) {
             fetch->abandoned = true;
-            Bytes received = std::move(fetch->body);
+            const bool cancelled = cancel != nullptr && cancel->load();
+            HttpReply reply{std::move(fetch->body),
+                            Fail(cancelled ? std::errc::operation_canceled : std::errc::timed_out, "fetching " + url)};
             lock.unlock();
             worker.detach();
-            return received;
+            return reply;
         }
         fetch->finished.wait_for(lock, kCancelCheck);
     }
     lock.unlock();
     worker.join();
-    return std::move(fetch->body);
+    return HttpReply{std::move(fetch->body), std::move(fetch->outcome).Doing("fetching " + url)};
 }

@@ -13,8 +13,8 @@
 namespace {
 
 // Writes, flushes and closes `fd`, which `path` names; the file is removed when any of it failed.
-Outcome Finish(FileDescriptor fd, const std::string& path, const Bytes& data, mode_t mode) {
-    Outcome written = WriteAll(fd.Get(), data.data(), data.size());
+Result<void> Finish(FileDescriptor fd, const std::string& path, const Bytes& data, mode_t mode) {
+    Result<void> written = WriteAll(fd.Get(), data.data(), data.size());
     if (written) {
         written = OutcomeOf(::fchmod(fd.Get(), mode) == 0 && ::fsync(fd.Get()) == 0);
     }
@@ -29,7 +29,7 @@ Outcome Finish(FileDescriptor fd, const std::string& path, const Bytes& data, mo
 
 } // namespace
 
-Outcome CreateNewFile(const std::string& path, const Bytes& data, mode_t mode) {
+Result<void> CreateNewFile(const std::string& path, const Bytes& data, mode_t mode) {
     const auto slash = path.rfind('/');
     const std::string directory = slash == std::string::npos ? "." : path.substr(0, slash == 0 ? 1 : slash);
     std::string temporary = directory + "/.new-XXXXXX";
@@ -37,11 +37,11 @@ Outcome CreateNewFile(const std::string& path, const Bytes& data, mode_t mode) {
     if (fd.Get() < 0) {
         return LastError();
     }
-    if (Outcome written = Finish(std::move(fd), temporary, data, mode); !written) {
+    if (Result<void> written = Finish(std::move(fd), temporary, data, mode); !written) {
         return written;
     }
     // link() fails with EEXIST instead of replacing, which is what makes the creation exclusive.
-    const Outcome linked = OutcomeOf(::link(temporary.c_str(), path.c_str()) == 0);
+    const Result<void> linked = OutcomeOf(::link(temporary.c_str(), path.c_str()) == 0);
     ::unlink(temporary.c_str());
     if (linked || linked.Reason() == std::errc::file_exists) {
         return linked;

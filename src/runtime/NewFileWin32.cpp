@@ -1,12 +1,12 @@
 #include "runtime/NewFile.h"
 
-#include "runtime/TemporaryFiles.h"
 #include "runtime/LastErrorWin32.h"
+#include "runtime/TemporaryFiles.h"
 #include "runtime/WideTextWin32.h"
 
 #include <windows.h>
 
-Outcome CreateNewFile(const std::string& path, const Bytes& data, mode_t /*mode*/) {
+Result<void> CreateNewFile(const std::string& path, const Bytes& data, mode_t /*mode*/) {
     const auto slash = path.find_last_of("/\\");
     const std::string directory = slash == std::string::npos ? "." : path.substr(0, slash + 1);
     const std::string prefix = slash == std::string::npos ? ".\\" : directory;
@@ -20,19 +20,19 @@ Outcome CreateNewFile(const std::string& path, const Bytes& data, mode_t /*mode*
         case NewFileResult::Exists:
             continue;
         case NewFileResult::Failed: {
-            const Outcome failed = LastError();
+            const Result<void> failed = LastError();
             ::DeleteFileW(Win32::WideFromUtf8(temporary).c_str());
             return failed;
         }
         case NewFileResult::Written:
             break;
         }
-        const Outcome moved = OutcomeOf(::MoveFileExW(Win32::WideFromUtf8(temporary).c_str(),
-                                                      Win32::WideFromUtf8(path).c_str(), MOVEFILE_WRITE_THROUGH));
+        const Result<void> moved = OutcomeOf(::MoveFileExW(Win32::WideFromUtf8(temporary).c_str(),
+                                                           Win32::WideFromUtf8(path).c_str(), MOVEFILE_WRITE_THROUGH));
         if (!moved) {
             ::DeleteFileW(Win32::WideFromUtf8(temporary).c_str());
         }
         return moved;
     }
-    return Outcome::SystemFailure(ERROR_FILE_EXISTS);
+    return FailSystem(ERROR_FILE_EXISTS);
 }

@@ -15,7 +15,7 @@ constexpr auto kRetryEvery = std::chrono::milliseconds(5);
 
 } // namespace
 
-Outcome ProcessLock::Acquire(const std::string& path, std::chrono::milliseconds patience) {
+Result<void> ProcessLock::Acquire(const std::string& path, std::chrono::milliseconds patience) {
     Release();
     // Never through a link or into a FIFO: the lock file is ours, beside the file it guards.
     FileDescriptor fd(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW | O_NONBLOCK, 0600));
@@ -27,7 +27,7 @@ Outcome ProcessLock::Acquire(const std::string& path, std::chrono::milliseconds 
         return LastError();
     }
     if (!S_ISREG(info.st_mode)) {
-        return Outcome::Failure(std::errc::invalid_argument);
+        return Fail(std::errc::invalid_argument);
     }
     // An open file description's lock: it belongs to this descriptor, not to the process, so another thread's
     // lock in the same process is kept out too, and closing the descriptor (or dying) drops it.
@@ -40,7 +40,7 @@ Outcome ProcessLock::Acquire(const std::string& path, std::chrono::milliseconds 
             return LastError();
         }
         if (std::chrono::steady_clock::now() >= giveUp) {
-            return Outcome::Failure(std::errc::device_or_resource_busy);
+            return Fail(std::errc::device_or_resource_busy);
         }
         std::this_thread::sleep_for(kRetryEvery);
     }

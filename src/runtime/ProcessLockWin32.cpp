@@ -14,7 +14,7 @@ constexpr auto kRetryEvery = std::chrono::milliseconds(5);
 
 } // namespace
 
-Outcome ProcessLock::Acquire(const std::string& path, std::chrono::milliseconds patience) {
+Result<void> ProcessLock::Acquire(const std::string& path, std::chrono::milliseconds patience) {
     Release();
     // Every sharing flag: the lock, not the open, is what keeps the others out, and nobody may be kept from
     // opening the file to wait for it. Made hidden, as it is nothing a user works with beside the program.
@@ -35,7 +35,7 @@ Outcome ProcessLock::Acquire(const std::string& path, std::chrono::milliseconds 
             return LastError();
         }
         if (std::chrono::steady_clock::now() >= giveUp) {
-            return Outcome::Failure(std::errc::device_or_resource_busy);
+            return Fail(std::errc::device_or_resource_busy);
         }
         std::this_thread::sleep_for(kRetryEvery);
     }

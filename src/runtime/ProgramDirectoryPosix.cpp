@@ -114,6 +114,6 @@ DataDirectories LocateDataDirectories(const std::string& programDirectory) {
     return directories;
 }
 
-Outcome EnterDataDirectory(const DataDirectories& directories) {
+Result<void> EnterDataDirectory(const DataDirectories& directories) {
     return OutcomeOf(::chdir((directories.save.empty() ? directories.program : directories.save).c_str()) == 0);
 }

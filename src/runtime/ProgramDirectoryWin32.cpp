@@ -127,7 +127,7 @@ DataDirectories LocateDataDirectories(const std::string& programDirectory) {
     return {programDirectory, UserDataDirectory()};
 }
 
-Outcome EnterDataDirectory(const DataDirectories& directories) {
+Result<void> EnterDataDirectory(const DataDirectories& directories) {
     const std::string& directory = directories.save.empty() ? directories.program : directories.save;
     return OutcomeOf(::SetCurrentDirectoryW(WideFromUtf8(directory).c_str()) != 0);
 }

@@ -17,10 +17,10 @@ std::vector<std::string> ShellOpenArguments(const std::string& address) {
     return {operand};
 }
 
-Outcome ShellOpen(const std::string& address) {
+Result<void> ShellOpen(const std::string& address) {
     const std::string opener = FindOnPath(kOpener);
     if (opener.empty()) {
-        return Outcome::Failure(std::errc::no_such_file_or_directory);
+        return Fail(std::errc::no_such_file_or_directory);
     }
     return StartDetached(opener, ShellOpenArguments(address), {});
 }

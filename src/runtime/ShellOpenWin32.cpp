@@ -12,7 +12,7 @@ std::vector<std::string> ShellOpenArguments(const std::string& address) {
     return {address};
 }
 
-Outcome ShellOpen(const std::string& address) {
+Result<void> ShellOpen(const std::string& address) {
     // A running Internet Explorer, when there is one, owns whatever the shell shows about the address.
     const HWND owner = ::FindWindowExW(nullptr, nullptr, nullptr, L"Microsoft Internet Explorer");
     const HINSTANCE result =

@@ -134,10 +134,11 @@ std::optional<std::uint32_t> RegistryQueryDword(const std::string& key, const st
     return std::nullopt;
 }
 
-Outcome RegistrySetDword(const std::string& key, const std::string& name, std::uint32_t value,
-                         const std::string& store) {
+namespace {
+
+Result<void> SetDword(const std::string& key, const std::string& name, std::uint32_t value, const std::string& store) {
     if (store.empty()) {
-        return Outcome::Failure(std::errc::no_such_file_or_directory);
+        return Fail(std::errc::no_such_file_or_directory);
     }
     // Two programs setting values at once must not lose one another's, so the read and the rewrite happen
     // under a lock on a file beside the store.
@@ -149,10 +150,10 @@ Outcome RegistrySetDword(const std::string& key, const std::string& name, std::u
     }
     // A store that exists but cannot be read whole is left alone, since rewriting it would drop its values.
     const FileRead read = ReadFile(store);
-    if (read.outcome == ReadOutcome::Unreadable) {
-        return Outcome::Failure(std::errc::io_error);
+    if (!read && !IsMissing(read)) {
+        return FailureOf(read);
     }
-    const Bytes& data = read.bytes;
+    const Bytes data = read.value_or(Bytes());
     const std::string entry =
         Escape(key) + '\t' + Escape(name) + '\t' + std::string(kDword) + '\t' + std::to_string(value);
     std::string text;
@@ -170,4 +171,12 @@ Outcome RegistrySetDword(const std::string& key, const std::string& name, std::u
         text += entry + '\n';
     }
     return ReplaceFileAtomically(store, BytesFromText(text), 0600);
+}
+
+} // namespace
+
+Result<void> RegistrySetDword(const std::string& key, const std::string& name, std::uint32_t value,
+                              const std::string& store) {
+    // The value itself stays out of the reason: only where it was to go.
+    return SetDword(key, name, value, store).Doing("storing " + name + " under " + key + " in the per-user registry");
 }

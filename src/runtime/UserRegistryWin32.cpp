@@ -58,20 +58,29 @@ std::optional<std::uint32_t> RegistryQueryDword(const std::string& key, const st
     return static_cast<std::uint32_t>(value);
 }
 
-Outcome RegistrySetDword(const std::string& key, const std::string& name, std::uint32_t value,
-                         const std::string& store) {
+namespace {
+
+Result<void> SetDword(const std::string& key, const std::string& name, std::uint32_t value, const std::string& store) {
     if (store.empty()) {
-        return Outcome::Failure(std::errc::no_such_file_or_directory);
+        return Fail(std::errc::no_such_file_or_directory);
     }
     Key created;
     // The registry calls give their error as their result rather than through GetLastError().
     const LONG made = ::RegCreateKeyExW(HKEY_CURRENT_USER, Win32::WideFromGbk(key).c_str(), 0, nullptr,
                                         REG_OPTION_NON_VOLATILE, KEY_SET_VALUE, nullptr, created.Out(), nullptr);
     if (made != ERROR_SUCCESS) {
-        return Outcome::SystemFailure(static_cast<int>(made));
+        return FailSystem(static_cast<int>(made));
     }
     const DWORD data = value;
     const LONG set = ::RegSetValueExW(created.Get(), Win32::WideFromGbk(name).c_str(), 0, REG_DWORD,
                                       reinterpret_cast<const BYTE*>(&data), sizeof data);
-    return set == ERROR_SUCCESS ? Outcome() : Outcome::SystemFailure(static_cast<int>(set));
+    return set == ERROR_SUCCESS ? Result<void>() : FailSystem(static_cast<int>(set));
+}
+
+} // namespace
+
+Result<void> RegistrySetDword(const std::string& key, const std::string& name, std::uint32_t value,
+                              const std::string& store) {
+    // The value itself stays out of the reason: only where it was to go.
+    return SetDword(key, name, value, store).Doing("storing " + name + " under " + key + " in the per-user registry");
 }

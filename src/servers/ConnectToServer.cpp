@@ -2,6 +2,7 @@
 
 #include "runtime/DetachedThread.h"
 #include "runtime/GbkQt.h"
+#include "runtime/Log.h"
 #include "runtime/MsgBox.h"
 #include "servers/ClientEnd.h"
 #include "servers/Probe.h"
@@ -186,6 +187,9 @@ void ConnectToServer(const ServerEntry& entry, const ConnectionOptions& options,
         ShowWarning(QString::fromStdString(NoFileText()));
         break;
     case LaunchOutcome::Failed:
+        if (result.failure) {
+            Log::Failure("servers", "the remote desktop client did not start", *result.failure);
+        }
         ShowWarning(FailureText(ClientFailure::StartFailed, entry, client, 0));
         break;
     }

@@ -88,8 +88,8 @@ void DBusNotices::Send(const Notice& notice) {
             });
 }
 
-void DBusNotices::OnActionInvoked(uint notification, const QString& action) {
-    static_cast<void>(action); // the only action there is
+// The action is the only one there is.
+void DBusNotices::OnActionInvoked(uint notification, const QString& /*action*/) {
     for (const auto& [number, token] : shown_) {
         if (number == notification) {
             Q_EMIT Clicked(token);
@@ -98,7 +98,6 @@ void DBusNotices::OnActionInvoked(uint notification, const QString& action) {
     }
 }
 
-void DBusNotices::OnClosed(uint notification, uint reason) {
-    static_cast<void>(reason);
+void DBusNotices::OnClosed(uint notification, uint /*reason*/) {
     std::erase_if(shown_, [notification](const auto& item) { return item.first == notification; });
 }

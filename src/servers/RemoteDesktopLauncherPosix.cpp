@@ -77,8 +77,14 @@ LaunchResult LaunchRemoteDesktop(const ServerEntry& entry, const ConnectionOptio
         arguments.emplace_back("/from-stdin:force");
         input = Gbk::ToUtf8(entry.password) + "\n";
     }
-    result.process = StartWatched(result.client, arguments, input);
-    result.outcome = result.process ? LaunchOutcome::Started : LaunchOutcome::Failed;
+    Result<WatchedProcess> started = StartWatched(result.client, arguments, input);
+    if (started) {
+        result.process = std::move(*started);
+        result.outcome = LaunchOutcome::Started;
+    } else {
+        result.failure = started.error();
+        result.outcome = LaunchOutcome::Failed;
+    }
     std::fill(input.begin(), input.end(), '\0');
     return result;
 }

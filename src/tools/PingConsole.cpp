@@ -3,6 +3,7 @@
 #include "runtime/ConsoleProcess.h"
 #include "runtime/GbkDecoder.h"
 #include "runtime/GbkQt.h"
+#include "runtime/Log.h"
 
 #include <QStringDecoder>
 #include <QTimer>
@@ -63,7 +64,8 @@ void PingConsole::Start(const QString& target) {
     auto run = std::make_unique<Run>();
     run->gbk = command.printsGbk;
     // The program is looked up on the system's path and given its arguments: no shell ever sees the text.
-    if (!run->child.Start("ping", command.arguments)) {
+    if (const Result<void> started = run->child.Start("ping", command.arguments); !started) {
+        Log::Failure("tools", "the ping console ran nothing", started.error());
         Q_EMIT Output(command.startFailure);
         Q_EMIT Ended();
         return;

@@ -91,7 +91,7 @@ TEST_F(Win32ConsoleProcess, StopEndsAPingThatRunsUntilStopped) {
     }
 
     // A program that is not there gives the system's reason, and nothing runs.
-    const Outcome missing = console.Start("tolvar-no-such-program", {"127.0.0.1"});
+    const Result<void> missing = console.Start("tolvar-no-such-program", {"127.0.0.1"});
     EXPECT_EQ(missing.Reason(), std::error_code(ERROR_FILE_NOT_FOUND, std::system_category()));
     EXPECT_TRUE(console.Ended());
 }
