@@ -46,6 +46,33 @@ if(TOLVAR_FUZZ)
     target_link_options(tolvar_options INTERFACE -fsanitize=address,undefined)
 endif()
 
+# tolvar_units(<target> <unit>...)
+# Adds each unit's sources from the calling folder: `Unit.cpp`, its shared part, and `UnitPosix.cpp` or
+# `UnitWin32.cpp`, the part for the platform being built, whichever of them exist. A unit that has files for the
+# other platform only adds nothing; one with no source at all is a mistake in the list.
+if(WIN32)
+    set(TOLVAR_PLATFORM_SUFFIX Win32)
+else()
+    set(TOLVAR_PLATFORM_SUFFIX Posix)
+endif()
+function(tolvar_units target)
+    foreach(unit ${ARGN})
+        set(_found FALSE)
+        foreach(suffix "" Posix Win32)
+            set(_file ${CMAKE_CURRENT_SOURCE_DIR}/${unit}${suffix}.cpp)
+            if(EXISTS ${_file})
+                set(_found TRUE)
+                if(suffix STREQUAL "" OR suffix STREQUAL TOLVAR_PLATFORM_SUFFIX)
+                    target_sources(${target} PRIVATE ${_file})
+                endif()
+            endif()
+        endforeach()
+        if(NOT _found)
+            message(FATAL_ERROR "${CMAKE_CURRENT_SOURCE_DIR}: no source file for the unit ${unit}")
+        endif()
+    endforeach()
+endfunction()
+
 # Only the platform goes through the environment; the sanitizers' defaults are linked into the test programs.
 set(TOLVAR_TEST_ENV QT_QPA_PLATFORM=offscreen)
 

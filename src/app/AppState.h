@@ -18,6 +18,8 @@ struct AppState {
     // Where the settings are saved at exit; empty when this run may not write them, for the reason given.
     std::string settingsSavePath = kSettingsFileName;
     SettingsSaveBlock settingsSaveBlock = SettingsSaveBlock::None;
+    // With an unreadable ms.ini, what was being done and the system's reason, for the message that says so.
+    std::string settingsReadFailure;
     std::string startupPassword;
     // Set once the startup password is empty or has been given; never reset.
     bool unlocked = false;

@@ -28,7 +28,7 @@ QString EntryName(const ServerEntry& entry) {
     return Gbk::ToQString(entry.host) + u':' + Gbk::ToQString(entry.port);
 }
 
-bool IsBusy(const Outcome& outcome) {
+bool IsBusy(const Result<void>& outcome) {
     return outcome.Reason() == std::make_error_condition(std::errc::device_or_resource_busy);
 }
 

@@ -5,6 +5,7 @@
 #include "app/EndOnSignals.h"
 #include "app/SettingsSync.h"
 #include "bookmarks/BookmarkStore.h"
+#include "runtime/Log.h"
 #include "runtime/MsgBox.h"
 #include "servers/ServerPage.h"
 #include "servers/TrayNotifier.h"
@@ -16,10 +17,11 @@
 namespace {
 
 // Why the settings of this run will not be kept, as the user is told once; empty when they will be.
-QString SkippedSaveText(SettingsSaveBlock block) {
+QString SkippedSaveText(SettingsSaveBlock block, const std::string& readFailure) {
     switch (block) {
     case SettingsSaveBlock::Unreadable:
-        return QStringLiteral("无法读取设置文件 ms.ini，为免覆盖其中的内容，本次的更改没有保存。");
+        return QStringLiteral("无法读取设置文件 ms.ini，为免覆盖其中的内容，本次的更改没有保存。\n%1")
+            .arg(QString::fromLocal8Bit(readFailure));
     case SettingsSaveBlock::ReadOnly:
         return QStringLiteral("设置文件 ms.ini 不可写入，本次的更改没有保存。");
     case SettingsSaveBlock::NoDirectory:
@@ -37,6 +39,10 @@ std::unique_ptr<MainWindow> StartUp(AppState& state) {
     state.settingsBytes = std::move(loaded.bytes);
     state.settingsSavePath = std::move(loaded.savePath);
     state.settingsSaveBlock = loaded.block;
+    if (loaded.readFailure) {
+        state.settingsReadFailure = loaded.readFailure->Message();
+        Log::Failure("settings", "ms.ini is not saved this run", *loaded.readFailure);
+    }
     state.startupPassword = StartupPasswordOf(state.settingsBytes);
 
     // The bookmark file is changed in place, so a copy beside the program is carried to where saves go; with
@@ -46,7 +52,7 @@ std::unique_ptr<MainWindow> StartUp(AppState& state) {
     mainWindow->show();
     // Without a place to keep anything the user should know before changing anything.
     if (state.settingsSaveBlock == SettingsSaveBlock::NoDirectory) {
-        MsgBox::Show(SkippedSaveText(state.settingsSaveBlock));
+        MsgBox::Show(SkippedSaveText(state.settingsSaveBlock, state.settingsReadFailure));
     } else if (state.directories.programOpenToAll) {
         MsgBox::Show(QStringLiteral("程序所在的目录任何人都可以写入，为免他人替换其中的文件，设置和收藏保存在 %1 中。")
                          .arg(QString::fromStdString(state.directories.save)));
@@ -85,7 +91,7 @@ std::unique_ptr<MainWindow> StartUp(AppState& state) {
         // signal is ending the program, when nobody may be there to close the box.
         if (state.settingsSavePath.empty() && state.settingsSaveBlock != SettingsSaveBlock::NoDirectory &&
             !EndRequested()) {
-            MsgBox::Show(SkippedSaveText(state.settingsSaveBlock));
+            MsgBox::Show(SkippedSaveText(state.settingsSaveBlock, state.settingsReadFailure));
         }
     });
     return mainWindow;

@@ -2,6 +2,7 @@
 #include "app/Application.h"
 #include "app/EndOnSignals.h"
 #include "app/StartUp.h"
+#include "runtime/Log.h"
 #include "runtime/ProgramDirectory.h"
 
 #include <QApplication>
@@ -37,6 +38,8 @@ void HandleCommandLine(int argc, char** argv) {
                        "~/.local/share/tolvar) when the program directory is not writable."));
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version = parser.addVersionOption();
+    // An option the program does not know starts it all the same, as it always has; the parser has nothing
+    // more to say that anybody would read before the window.
     static_cast<void>(parser.parse(QCoreApplication::arguments()));
     if (parser.isSet(help)) {
         parser.showHelp(0);
@@ -67,6 +70,8 @@ int main(int argc, char** argv) {
     DrawTextWithFreeTypeUnderWine();
 #else
     // Before the windows layer, whose input methods and themes may already ask the bus.
+    // The answer is acted on inside: a bus that did not answer is not used for the rest of the run, and nothing
+    // is there yet to tell of it.
     static_cast<void>(SettleSessionBus(kSessionBusBound));
 #endif
     QApplication application(argc, argv);
@@ -76,8 +81,10 @@ int main(int argc, char** argv) {
     AppState state;
     state.directories = LocateDataDirectories();
     // The data files are addressed by full path; the current directory only matters to the programs started
-    // from here, so failing to enter it changes nothing worth reporting.
-    static_cast<void>(EnterDataDirectory(state.directories));
+    // from here, so failing to enter it changes nothing the user must hear of.
+    if (const Result<void> entered = EnterDataDirectory(state.directories); !entered) {
+        Log::Failure("app", "the data directory was not made the current directory", entered.error());
+    }
     const std::unique_ptr<MainWindow> mainWindow = StartUp(state);
     // A signal that came while the startup password was asked for has already closed everything.
     return EndRequested() ? EndExitCode() : QApplication::exec();

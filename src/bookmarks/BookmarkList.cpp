@@ -136,7 +136,7 @@ void BookmarkList::OpenSelected() {
     // Bytes rather than the shown text: they reach the opener unchanged, without a round trip through Qt.
     const std::string address = row < 0 ? std::string() : FromBytes(list_->topLevelItem(row)->data(0, kOpenRole));
     // The desktop's opener says for itself what it could not open; the row stays as it is either way.
-    if (Outcome opened = ShellOpen(address); !opened) {
+    if (Result<void> opened = ShellOpen(address); !opened) {
         Log::Failure("bookmarks", "the desktop could not be asked to open the address", opened.Reason());
     }
 }

@@ -109,7 +109,7 @@ std::vector<Bookmark> BookmarkStore::Load() const {
         // A failure shows as an empty list, like any file that cannot be read. A link whose file is missing
         // gets its file, as the settings file does, rather than a list that can never be stored.
         // Readable by its owner only, as the settings file is.
-        if (Outcome made = CreateNewFile(FollowLinks(path), DefaultBookmarkImage(), 0600); !made) {
+        if (Result<void> made = CreateNewFile(FollowLinks(path), DefaultBookmarkImage(), 0600); !made) {
             Log::Failure("bookmarks", "the default bookmark file could not be made", made.Reason());
         }
     }
@@ -152,8 +152,10 @@ std::optional<Bookmark> BookmarkStore::Add(const Bookmark& bookmark) const {
                 stored = ReadCurrent();
             } else if (RecordDb::MarkDeleted()) {
                 // A blank record would show as an empty row after the next start. The add has failed either
-                // way, so a failing pack here has nothing more to report.
-                static_cast<void>(RecordDb::Pack());
+                // way; a failing pack leaves that row, which the log tells of.
+                if (!RecordDb::Pack()) {
+                    Log::Failure("bookmarks", "a failed add left a blank record in websc.edb");
+                }
             }
         }
         RecordDb::UnlockTable();

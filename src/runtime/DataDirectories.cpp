@@ -34,11 +34,13 @@ std::string DataDirectories::EditablePath(const std::string& name) const {
     }
     // The program's copy is carried over once, so its contents are not lost behind an empty new file.
     const FileRead file = ReadFile(readPath);
-    if (file.outcome == ReadOutcome::Read) {
+    if (file) {
         // Without the copy the file is made anew where saves go; the program's own copy stays as it was.
-        if (Outcome copied = ReplaceFileAtomically(savePath, file.bytes, 0600); !copied) {
-            Log::Failure("files", "copying " + name + " to the per-user directory failed", copied.Reason());
+        if (Result<void> copied = ReplaceFileAtomically(savePath, *file, 0600); !copied) {
+            Log::Failure("files", "copying " + name + " to the per-user directory failed", copied.error());
         }
+    } else if (!IsMissing(file)) {
+        Log::Failure("files", "copying " + name + " to the per-user directory failed", file.error());
     }
     return savePath;
 }

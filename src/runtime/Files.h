@@ -1,7 +1,7 @@
 #pragma once
 
 #include "runtime/Bytes.h"
-#include "runtime/Outcome.h"
+#include "runtime/Result.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -11,16 +11,14 @@
 // Files larger than this are refused rather than read: nothing the program keeps comes near it.
 inline constexpr std::size_t kReadLimit = std::size_t{64} << 20;
 
-enum class ReadOutcome {
-    Read,       // the whole file is in `bytes` (possibly empty)
-    Missing,    // no file of that name
-    Unreadable, // it exists but could not be read whole: permissions, I/O error, not a regular file, too large
-};
+// A whole file (possibly empty), or why it could not be read: missing (IsMissing), or there but not readable
+// whole (permissions, an I/O error, not a regular file, too large).
+using FileRead = Result<Bytes>;
 
-struct FileRead {
-    ReadOutcome outcome = ReadOutcome::Missing;
-    Bytes bytes;
-};
+// Whether the read failed because no file of that name is there.
+[[nodiscard]] inline bool IsMissing(const FileRead& read) {
+    return !read && read.Reason() == std::errc::no_such_file_or_directory;
+}
 
 // What joins a directory and a name on this platform.
 #ifdef _WIN32
@@ -54,8 +52,8 @@ struct FileStamp {
 
 // Writes or reads all `size` bytes, going on after interrupted calls; a failure on an error or an early end (an
 // I/O error).
-Outcome WriteAll(int fd, const void* data, std::size_t size);
-Outcome ReadExactly(int fd, void* data, std::size_t size);
+Result<void> WriteAll(int fd, const void* data, std::size_t size);
+Result<void> ReadExactly(int fd, void* data, std::size_t size);
 
 // Reads a whole regular file without ever blocking on the open (a FIFO under the name is refused).
 [[nodiscard]] FileRead ReadFile(const std::string& path, std::size_t limit = kReadLimit);
@@ -68,13 +66,13 @@ Outcome ReadExactly(int fd, void* data, std::size_t size);
 
 // Whether `path` (through its links) may be replaced: it exists and this user may write it, or it is missing.
 // Otherwise the reason it may not (no access, read-only).
-Outcome MayReplace(const std::string& path);
+Result<void> MayReplace(const std::string& path);
 
 // Replaces `path` with `data` so that either the old or the new content survives a crash or a full disk:
 // the bytes go to a temporary file beside the file the path's links end at, which is flushed, given `mode`
 // and renamed over it. A file this user may not write is left alone. A failure when anything failed; the old
 // file is then untouched.
-Outcome ReplaceFileAtomically(const std::string& path, const Bytes& data, mode_t mode);
+Result<void> ReplaceFileAtomically(const std::string& path, const Bytes& data, mode_t mode);
 
 // Removes the temporary files that replacements of `path` left behind when they were killed midway.
 void RemoveStaleTemporaries(const std::string& path);

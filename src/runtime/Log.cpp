@@ -41,3 +41,10 @@ void Log::Failure(std::string_view where, std::string_view what, const std::erro
     }
     Failure(where, std::string(what) + ": " + reason.message() + " (" + std::to_string(reason.value()) + ")");
 }
+
+void Log::Failure(std::string_view where, std::string_view what, const ::Failure& failure) {
+    if (!Enabled()) {
+        return;
+    }
+    Failure(where, std::string(what) + ": " + failure.Message() + " (" + std::to_string(failure.code.value()) + ")");
+}

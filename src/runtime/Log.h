@@ -1,5 +1,7 @@
 #pragma once
 
+#include "runtime/Result.h"
+
 #include <functional>
 #include <string_view>
 #include <system_error>
@@ -18,5 +20,7 @@ void SetWriter(Writer writer);
 void Failure(std::string_view where, std::string_view what);
 // The same with the system's reason: its message and its number.
 void Failure(std::string_view where, std::string_view what, const std::error_code& reason);
+// The same with a result's failure: what was being done, and the system's reason.
+void Failure(std::string_view where, std::string_view what, const ::Failure& failure);
 
 } // namespace Log

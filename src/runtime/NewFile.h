@@ -1,7 +1,7 @@
 #pragma once
 
 #include "runtime/Bytes.h"
-#include "runtime/Outcome.h"
+#include "runtime/Result.h"
 
 #include <string>
 #include <sys/types.h>
@@ -10,4 +10,4 @@
 // in the same directory and linked in whole, so another process never sees the new file half-written and an
 // existing file is never overwritten. A failure when nothing was created (EEXIST or ERROR_FILE_EXISTS when
 // something was there).
-Outcome CreateNewFile(const std::string& path, const Bytes& data, mode_t mode);
+Result<void> CreateNewFile(const std::string& path, const Bytes& data, mode_t mode);

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "runtime/Outcome.h"
+#include "runtime/Result.h"
 
 #include <chrono>
 #include <cstdint>
@@ -20,7 +20,7 @@ public:
 
     // Takes the lock on `path`, waiting at most `patience` while another process holds it; then
     // std::errc::device_or_resource_busy. A lock file that cannot be opened gives the system's reason.
-    [[nodiscard]] Outcome Acquire(const std::string& path, std::chrono::milliseconds patience);
+    [[nodiscard]] Result<void> Acquire(const std::string& path, std::chrono::milliseconds patience);
     [[nodiscard]] bool Held() const { return handle_ != kNone; }
     void Release();
 

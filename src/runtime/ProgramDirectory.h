@@ -1,6 +1,6 @@
 #pragma once
 
-#include "runtime/Outcome.h"
+#include "runtime/Result.h"
 
 #include <string>
 
@@ -42,4 +42,4 @@ struct DataDirectories {
 [[nodiscard]] DataDirectories LocateDataDirectories(const std::string& programDirectory = ProgramDirectory());
 
 // Makes the save directory (or, when there is none, the program directory) the current directory.
-Outcome EnterDataDirectory(const DataDirectories& directories);
+Result<void> EnterDataDirectory(const DataDirectories& directories);

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "runtime/Outcome.h"
+#include "runtime/Result.h"
 
 #include <string>
 #include <vector>
@@ -14,4 +14,4 @@ std::vector<std::string> ShellOpenArguments(const std::string& address);
 
 // Starts xdg-open for `address` without a shell and without waiting for it; a failure when it could not be
 // started. The handler is reaped in the background when it ends.
-Outcome ShellOpen(const std::string& address);
+Result<void> ShellOpen(const std::string& address);

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "runtime/Outcome.h"
+#include "runtime/Result.h"
 
 #include <cstdint>
 #include <optional>
@@ -12,10 +12,11 @@
 // That file; empty when there is no per-user config directory.
 std::string UserRegistryPath();
 
-// The 32-bit value `name` under `key`; nullopt when there is none (or no store).
+// The 32-bit value `name` under `key`; nullopt when there is none (or no store, or a store that cannot be read,
+// which the next RegistrySetDword then reports).
 std::optional<std::uint32_t> RegistryQueryDword(const std::string& key, const std::string& name,
                                                 const std::string& store = UserRegistryPath());
 
 // Creates or replaces the value `name` under `key`; a failure when the store could not be written.
-Outcome RegistrySetDword(const std::string& key, const std::string& name, std::uint32_t value,
-                         const std::string& store = UserRegistryPath());
+Result<void> RegistrySetDword(const std::string& key, const std::string& name, std::uint32_t value,
+                              const std::string& store = UserRegistryPath());

@@ -2,6 +2,7 @@
 
 #include "runtime/DetachedThread.h"
 #include "runtime/GbkQt.h"
+#include "runtime/Log.h"
 #include "runtime/MsgBox.h"
 #include "servers/ClientEnd.h"
 #include "servers/Probe.h"
@@ -130,17 +131,16 @@ void CheckOffThread(std::function<bool()> check, QObject* context, std::function
 
 // Waits, without blocking the window, for the client to end, and says why when it failed to connect.
 void WatchClient(WatchedProcess process, const ServerEntry& entry, const QString& client, QObject* context) {
-    if (process.ended.Get() < 0) {
+    if (process.EndNotice() < 0) {
         return;
     }
-    const int fd = process.ended.Get();
-    auto* notifier = new QSocketNotifier(static_cast<qintptr>(fd), QSocketNotifier::Read, context);
+    auto* notifier = new QSocketNotifier(static_cast<qintptr>(process.EndNotice()), QSocketNotifier::Read, context);
     const auto started = std::chrono::steady_clock::now();
-    // The notifier owns the descriptor from here on; it goes when the client has ended or the context goes.
-    auto descriptor = std::make_shared<FileDescriptor>(std::move(process.ended));
+    const int pid = process.Id();
+    // The notifier's slot owns the end's handle from here on; it goes when the client has ended or the context goes.
+    auto watched = std::make_shared<WatchedProcess>(std::move(process));
     QObject::connect(
-        notifier, &QSocketNotifier::activated, context,
-        [notifier, descriptor, pid = process.pid, entry, client, started, context] {
+        notifier, &QSocketNotifier::activated, context, [notifier, watched, pid, entry, client, started, context] {
             const std::optional<ProcessEnd> end = CollectEnd(pid);
             if (!end) {
                 return;
@@ -187,6 +187,9 @@ void ConnectToServer(const ServerEntry& entry, const ConnectionOptions& options,
         ShowWarning(QString::fromStdString(NoFileText()));
         break;
     case LaunchOutcome::Failed:
+        if (result.failure) {
+            Log::Failure("servers", "the remote desktop client did not start", *result.failure);
+        }
         ShowWarning(FailureText(ClientFailure::StartFailed, entry, client, 0));
         break;
     }

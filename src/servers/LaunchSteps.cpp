@@ -43,8 +43,8 @@ std::optional<LaunchResult> RefusedLaunch(const ServerEntry& entry, std::string&
 void RecordLocalDevices(const std::string& host) {
     if (!RegistryQueryDword(kLocalDevicesKey, host)) {
         // Without the value the client asks about local devices itself; the session starts all the same.
-        if (Outcome recorded = RegistrySetDword(kLocalDevicesKey, host, kLocalDevicesValue); !recorded) {
-            Log::Failure("servers", "the client's local-devices value could not be stored", recorded.Reason());
+        if (Result<void> recorded = RegistrySetDword(kLocalDevicesKey, host, kLocalDevicesValue); !recorded) {
+            Log::Failure("servers", "the client's local-devices value could not be stored", recorded.error());
         }
     }
 }

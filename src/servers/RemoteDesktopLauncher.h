@@ -31,6 +31,8 @@ struct LaunchResult {
     std::string commandLine;
     // The running client, so that a failed login can be told; empty unless Started.
     std::optional<WatchedProcess> process;
+    // With Failed, why the client did not start.
+    std::optional<Failure> failure;
 };
 
 // The remote desktop clients looked for on PATH, the preferred one first.

@@ -63,6 +63,10 @@ LaunchResult LaunchRemoteDesktop(const ServerEntry& entry, const ConnectionOptio
     RecordLocalDevices(entry.host);
 
     result.commandLine = ClientCommandLine(result.connectionFile, options);
-    result.outcome = StartCommandLine(result.commandLine, kIdleWait) ? LaunchOutcome::Started : LaunchOutcome::Failed;
+    const Result<void> started = StartCommandLine(result.commandLine, kIdleWait);
+    result.outcome = started ? LaunchOutcome::Started : LaunchOutcome::Failed;
+    if (!started) {
+        result.failure = started.error();
+    }
     return result;
 }

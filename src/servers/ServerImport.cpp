@@ -2,6 +2,7 @@
 
 #include "runtime/Files.h"
 #include "runtime/Gbk.h"
+#include "runtime/Log.h"
 #include "servers/ConnectionFiles.h"
 
 #include <algorithm>
@@ -142,11 +143,12 @@ std::vector<ImportedFile> ImportServerFiles(const std::vector<std::string>& path
             continue;
         }
         FileRead read = ReadFile(path, kImportFileLimit);
-        if (read.outcome != ReadOutcome::Read) {
+        if (!read) {
+            Log::Failure("servers", "a dropped file was skipped", read.error());
             file.skip = ImportSkip::Unreadable;
             continue;
         }
-        file = ParseServerFile(path, read.bytes);
+        file = ParseServerFile(path, *read);
         if (file.skip != ImportSkip::None) {
             continue;
         }

@@ -9,7 +9,7 @@
 #include <QTabWidget>
 
 #ifdef TOLVAR_DBUS_NOTICES
-#include "servers/DBusNotices.h"
+#include "servers/DBusNoticesPosix.h"
 
 #include <QDBusPendingCallWatcher>
 #endif

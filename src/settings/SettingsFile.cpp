@@ -46,13 +46,16 @@ Bytes LoadSettings(const std::string& fileName) {
 LoadedSettings LoadSettings(const DataDirectories& directories) {
     const std::string readPath = directories.ReadPath(kSettingsFileName);
     // A link another user planted is read as nothing and never written through: what it names is theirs to pick.
-    FileRead file = LinksAreTrusted(readPath) ? ReadFile(readPath) : FileRead{ReadOutcome::Unreadable, {}};
-    LoadedSettings loaded{Rc4Crypt(file.bytes, kSettingsKey), directories.SavePath(kSettingsFileName),
-                          SettingsSaveBlock::None};
+    const FileRead file = LinksAreTrusted(readPath)
+                              ? ReadFile(readPath)
+                              : FileRead(Fail(std::errc::permission_denied, "following the link " + readPath));
+    LoadedSettings loaded{Rc4Crypt(file.value_or(Bytes()), kSettingsKey), directories.SavePath(kSettingsFileName),
+                          SettingsSaveBlock::None, std::nullopt};
     if (loaded.savePath.empty()) {
         loaded.block = SettingsSaveBlock::NoDirectory;
-    } else if (file.outcome == ReadOutcome::Unreadable) {
+    } else if (!file && !IsMissing(file)) {
         loaded.block = SettingsSaveBlock::Unreadable;
+        loaded.readFailure = file.error();
     } else if (!MayReplace(loaded.savePath)) {
         loaded.block = SettingsSaveBlock::ReadOnly;
     }
@@ -121,8 +124,8 @@ std::size_t SettingsRoom(const std::vector<ServerEntry>& servers, std::string_vi
     return size < kReadLimit ? kReadLimit - size : 0;
 }
 
-Outcome SaveSettings(const std::vector<ServerEntry>& servers, const ConnectionOptions& options,
-                     std::string_view startupPassword, const std::string& fileName) {
+Result<void> SaveSettings(const std::vector<ServerEntry>& servers, const ConnectionOptions& options,
+                          std::string_view startupPassword, const std::string& fileName) {
     const Bytes cipher = Rc4Crypt(BytesFromText(SettingsText(servers, options, startupPassword)), kSettingsKey);
     // The file holds every server password behind a fixed key: keep it to its owner.
     return ReplaceFileAtomically(fileName, cipher, 0600);

@@ -2,9 +2,11 @@
 
 #include "runtime/Bytes.h"
 #include "runtime/ProgramDirectory.h"
+#include "runtime/Result.h"
 #include "servers/ServerEntry.h"
 #include "settings/ConnectionOptions.h"
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -33,6 +35,8 @@ struct LoadedSettings {
     Bytes bytes;          // the deciphered settings bytes, empty when nothing could be read
     std::string savePath; // where the settings are saved; empty when they may not be
     SettingsSaveBlock block = SettingsSaveBlock::None;
+    // With Unreadable, why the file could not be read.
+    std::optional<Failure> readFailure;
 };
 
 // Reads ms.ini from where `directories` say, and decides where, if anywhere, this run may save it.
@@ -62,8 +66,9 @@ ParsedSettings ParseSettings(const Bytes& settingsBytes);
 
 // Writes the whole file anew, readable by its owner only; the old file survives a failed write, whose reason
 // the result carries.
-[[nodiscard]] Outcome SaveSettings(const std::vector<ServerEntry>& servers, const ConnectionOptions& options,
-                                   std::string_view startupPassword, const std::string& fileName = kSettingsFileName);
+[[nodiscard]] Result<void> SaveSettings(const std::vector<ServerEntry>& servers, const ConnectionOptions& options,
+                                        std::string_view startupPassword,
+                                        const std::string& fileName = kSettingsFileName);
 
 // Whether a startup password survives a save and a reload: no ">" (it would end the password early), no
 // two "|" (the password line would read as a server entry) and no "#Start:" (it would reset the screen option).

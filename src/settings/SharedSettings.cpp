@@ -1,5 +1,6 @@
 #include "settings/SharedSettings.h"
 
+#include "runtime/Log.h"
 #include "runtime/ProcessLock.h"
 #include "settings/Rc4Crypt.h"
 #include "settings/SettingsFile.h"
@@ -13,14 +14,15 @@ SettingsOnDisk ReadSettingsOnDisk(const std::string& path) {
         return disk;
     }
     const FileRead file = ReadFile(path);
-    if (file.outcome == ReadOutcome::Unreadable) {
+    if (!file && !IsMissing(file)) {
+        Log::Failure("settings", "ms.ini was not merged", file.error());
         disk.state = SettingsOnDisk::State::Refused;
         return disk;
     }
-    if (file.bytes.empty()) {
+    if (!file || file->empty()) {
         return disk;
     }
-    const Bytes settings = Rc4Crypt(file.bytes, kSettingsKey);
+    const Bytes settings = Rc4Crypt(*file, kSettingsKey);
     if (!LooksLikeSettings(settings)) {
         disk.state = SettingsOnDisk::State::Refused;
         return disk;
@@ -44,7 +46,7 @@ SharedSettingsFile::Saved SharedSettingsFile::Save(const SettingsContent& mine, 
     ProcessLock lock;
     // The lock file sits beside the settings, which the save replaces: locking the settings file itself would
     // lock a file that the next save takes away.
-    if (Outcome locked = lock.Acquire(LockPathFor(path_), patience);
+    if (Result<void> locked = lock.Acquire(LockPathFor(path_), patience);
         !locked && locked.Reason() == std::make_error_condition(std::errc::device_or_resource_busy)) {
         saved.outcome = locked;
         return saved;

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "runtime/Files.h"
-#include "runtime/Outcome.h"
+#include "runtime/Result.h"
 #include "settings/SettingsMerge.h"
 
 #include <chrono>
@@ -32,7 +32,7 @@ public:
     struct Saved {
         // A failure: the reason the file could not be locked, read or written. Busy when another process held
         // the lock past the patience given.
-        Outcome outcome;
+        Result<void> outcome;
         // The file is one no save may merge or overwrite (as ReadSettingsOnDisk refuses it).
         bool refused = false;
         // What the file holds now, merged; this window's state should become it. Its conflicts name entries

@@ -1,5 +1,6 @@
 #include "tools/PageFetcher.h"
 
+#include "runtime/Log.h"
 #include "tools/IpLookup.h"
 
 PageFetcher::PageFetcher(QObject* parent)
@@ -24,7 +25,12 @@ bool PageFetcher::Start(const std::string& address, Done done) {
     busy_ = true;
     done_ = std::move(done);
     worker_ = std::thread([this, address, limits = limits_] {
-        std::string pageText = IpLookup::PageTextOf(HttpGet(address, limits, &cancel_));
+        const HttpReply reply = HttpGet(address, limits, &cancel_);
+        // A cancel is the page's own doing, not a failure anybody needs to hear of.
+        if (!reply.outcome && reply.outcome.Reason() != std::errc::operation_canceled) {
+            Log::Failure("tools", "the lookup page gave no answer", reply.outcome.error());
+        }
+        std::string pageText = IpLookup::PageTextOf(reply.body);
         QMetaObject::invokeMethod(
             this, [this, text = std::move(pageText)] { Finish(text); }, Qt::QueuedConnection);
     });

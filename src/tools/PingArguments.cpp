@@ -273,7 +273,3 @@ ping [-t] [-a] [-n count] [-l size] [-f] [-i TTL] [-v TOS]
 )");
     return usage;
 }
-
-std::string WindowsPingCommandLine(std::string_view text) {
-    return "ping " + std::string(text);
-}

@@ -29,8 +29,3 @@ PingArguments TranslatePingArguments(std::string_view text);
 // and in the output box when a line is refused. Nothing in it is aligned after a Chinese character, so a
 // fixed-pitch Latin face keeps its columns whatever Chinese font fills in.
 const std::string& PingUsage();
-
-// The command line that starts the Windows ping for the text typed behind "ping " (GBK): that text unchanged,
-// since the Windows ping reads the options the rules window documents itself. It goes to the system's process
-// start as it is; no shell sees it.
-std::string WindowsPingCommandLine(std::string_view text);

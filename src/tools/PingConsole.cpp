@@ -1,28 +1,40 @@
 #include "tools/PingConsole.h"
 
+#include "runtime/ConsoleProcess.h"
+#include "runtime/GbkDecoder.h"
 #include "runtime/GbkQt.h"
-#include "tools/PingArguments.h"
+#include "runtime/Log.h"
 
-#include <QProcess>
 #include <QStringDecoder>
-#include <csignal>
-#include <sys/prctl.h>
-#include <sys/types.h>
-#include <unistd.h>
+#include <QTimer>
 
 namespace {
 
-// A killed child is gone within microseconds; this only bounds the wait should the system be stuck.
-constexpr int kReapMilliseconds = 2000;
+// How often the pipe is looked at while a run goes on: often enough that each reply shows as it comes.
+constexpr int kPollMilliseconds = 50;
+// The most one look reads, so that a flood of output cannot hold the window.
+constexpr int kReadsPerLook = 16;
 
 } // namespace
 
-// The local ping, which runs in a process group of its own so that ending a run also ends anything it started.
+// The ping with its output on a pipe, looked at on a timer, since a Windows anonymous pipe cannot wake the event
+// loop.
 struct PingConsole::Run {
-    QProcess* process = nullptr;
-    // The run's process group, which is the child's own id; 0 when there is none to end.
-    pid_t group = 0;
-    QStringDecoder decoder{QStringDecoder::Utf8};
+    ConsoleProcess child;
+    bool gbk = false;
+    Gbk::StreamDecoder gbkDecoder;
+    QStringDecoder utf8Decoder{QStringDecoder::Utf8};
+    QTimer* timer = nullptr;
+
+    // The text of `bytes`, a character cut between two pieces coming whole with the later one.
+    QString Decode(const std::string& bytes) {
+        if (!gbk) {
+            return utf8Decoder.decode(QByteArrayView(bytes.data(), static_cast<qsizetype>(bytes.size())));
+        }
+        return QString::fromStdString(gbkDecoder.Decode(bytes));
+    }
+    // What is left over once the run has ended.
+    QString Finish() { return gbk ? QString::fromStdString(gbkDecoder.Finish()) : QString(); }
 };
 
 PingConsole::PingConsole(QObject* parent)
@@ -40,66 +52,53 @@ void PingConsole::Start(const QString& target) {
         Q_EMIT Ended();
         return;
     }
-    const PingArguments translated = TranslatePingArguments(*text);
-    if (translated.refused) {
-        // The reason goes below the usage, where the box, scrolled to its end, shows it.
-        QString refusal = Gbk::ToQString(PingUsage());
-        for (const std::string& notice : translated.notices) {
-            refusal += QLatin1Char('\n') + Gbk::ToQString(notice) + QLatin1Char('\n');
-        }
-        Q_EMIT Output(refusal);
+    const Command command = CommandFor(*text);
+    if (command.refused) {
+        Q_EMIT Output(command.notices);
         Q_EMIT Ended();
         return;
     }
-    for (const std::string& notice : translated.notices) {
-        Q_EMIT Output(Gbk::ToQString(notice) + QLatin1Char('\n'));
+    if (!command.notices.isEmpty()) {
+        Q_EMIT Output(command.notices);
     }
-    QStringList arguments;
-    for (const std::string& argument : translated.arguments) {
-        arguments.append(Gbk::ToQString(argument));
+    auto run = std::make_unique<Run>();
+    run->gbk = command.printsGbk;
+    // The program is looked up on the system's path and given its arguments: no shell ever sees the text.
+    if (const Result<void> started = run->child.Start("ping", command.arguments); !started) {
+        Log::Failure("tools", "the ping console ran nothing", started.error());
+        Q_EMIT Output(command.startFailure);
+        Q_EMIT Ended();
+        return;
     }
-
-    run_ = std::make_unique<Run>();
-    QProcess* process = run_->process = new QProcess(this);
-    process->setProcessChannelMode(QProcess::MergedChannels);
-    process->setChildProcessModifier([parent = ::getpid()] {
-        // A group of its own lets a stop reach whatever the child starts. The parent-death signal ends the child
-        // if this program is killed without a chance to clean up (or already was, before the signal was set);
-        // the system drops that signal for a ping installed with file capabilities run by an ordinary user, and
-        // such a ping ends at its next write into the pipe no one reads any more.
-        ::setpgid(0, 0);
-        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-        if (::getppid() != parent) {
-            ::_exit(1);
+    run->timer = new QTimer(this);
+    connect(run->timer, &QTimer::timeout, this, [this, self = run.get()] {
+        if (run_.get() != self) {
+            return;
         }
-    });
-    auto readOutput = [this] {
-        const QByteArray bytes = run_->process->readAllStandardOutput();
-        const QString decoded = run_->decoder.decode(bytes);
+        std::string bytes;
+        for (int read = 0; read < kReadsPerLook && !run_->child.Ended(); ++read) {
+            const std::string piece = run_->child.Read(std::chrono::milliseconds(0));
+            if (piece.empty()) {
+                break;
+            }
+            bytes += piece;
+        }
+        QString decoded = run_->Decode(bytes);
+        const bool ended = run_->child.Ended();
+        if (ended) {
+            decoded += run_->Finish();
+        }
         if (!decoded.isEmpty()) {
             Q_EMIT Output(decoded);
         }
-    };
-    connect(process, &QProcess::readyReadStandardOutput, this, readOutput);
-    connect(process, &QProcess::finished, this, [this, readOutput] {
-        readOutput();
-        EndChild();
-        Q_EMIT Ended();
-    });
-    connect(process, &QProcess::errorOccurred, this, [this](QProcess::ProcessError error) {
-        // Other errors are followed by finished(); a child that never started is not.
-        if (error != QProcess::FailedToStart) {
-            return;
+        // A slot of Output may have stopped the run, or started another, meanwhile; then nothing more is said of it.
+        if (ended && run_.get() == self) {
+            EndChild();
+            Q_EMIT Ended();
         }
-        EndChild();
-        Q_EMIT Output(QStringLiteral("无法启动本机的 ping 命令，请确认已经安装（iputils-ping）。\n"));
-        Q_EMIT Ended();
     });
-    // The program is looked up on PATH and given its arguments one by one: no shell ever sees the text.
-    process->start(QStringLiteral("ping"), arguments, QIODevice::ReadOnly);
-    if (run_ != nullptr) {
-        run_->group = static_cast<pid_t>(process->processId());
-    }
+    run->timer->start(kPollMilliseconds);
+    run_ = std::move(run);
 }
 
 void PingConsole::Stop() {
@@ -107,10 +106,10 @@ void PingConsole::Stop() {
 }
 
 void PingConsole::ShowStatistics() {
-    // The local ping answers this signal with a line of its statistics so far and goes on; only the ping itself
-    // gets it, since whatever else might run in its group would be ended by it.
-    if (run_ != nullptr && run_->group > 0) {
-        ::kill(run_->group, SIGQUIT);
+    // The local ping answers this with a line of its statistics so far and goes on; Windows' hidden one cannot
+    // be asked, so there the run goes on without them.
+    if (run_ != nullptr) {
+        run_->child.Break();
     }
 }
 
@@ -119,16 +118,8 @@ void PingConsole::EndChild() {
         return;
     }
     const std::unique_ptr<Run> run = std::move(run_);
-    QProcess* process = run->process;
-    process->disconnect(this);
-    if (run->group > 0) {
-        // Also after a natural end: whatever the child left running in its group must not outlive the run.
-        ::kill(-run->group, SIGKILL);
-    }
-    if (process->state() != QProcess::NotRunning) {
-        process->kill();
-        process->waitForFinished(kReapMilliseconds);
-    }
-    // Later, since this may run inside one of the process's own signals.
-    process->deleteLater();
+    run->timer->stop();
+    // Later, since this may run inside the timer's own signal.
+    run->timer->deleteLater();
+    run->child.Stop();
 }

@@ -3,11 +3,13 @@
 #include <QObject>
 #include <QString>
 #include <memory>
+#include <string>
+#include <vector>
 
 // Runs the platform's ping for the network tools page and hands on what it prints. One run at a time; the console
 // is kept for the page's whole life. Ending a run also ends anything the child started, and nothing of a run
-// outlives the console. On Linux the local ping runs with the options translated (PingConsole.cpp); on Windows the
-// system's ping.exe gets the text as typed (PingConsoleWin32.cpp).
+// outlives the console. On Linux the local ping runs with the options translated; on Windows the system's ping.exe
+// gets the text as typed.
 class PingConsole : public QObject {
     Q_OBJECT
 
@@ -34,7 +36,22 @@ Q_SIGNALS:
     void Ended();
 
 private:
-    // The platform's part of the current run: the child and the decoder of its output. Null while idle.
+    // What this platform's ping is started with for a typed line, or what is shown instead of a run.
+    struct Command {
+        // The arguments after "ping", UTF-8.
+        std::vector<std::string> arguments;
+        // UTF-8 lines for the output box before the run's own text, or in place of it when `refused`.
+        QString notices;
+        bool refused = false;
+        // Whether the ping prints GBK (the Chinese Windows' code page 936) rather than UTF-8.
+        bool printsGbk = false;
+        // What the box says when the ping cannot be started.
+        QString startFailure;
+    };
+    // The command for `typed`, the GBK text behind "ping ".
+    static Command CommandFor(const std::string& typed);
+
+    // The current run: the child, the decoder of its output and the timer that reads it. Null while idle.
     struct Run;
 
     // Ends the run's child and whatever it started and lets go of them; no signal of the run reaches the console

@@ -233,6 +233,11 @@ TEST_F(StartUpTest, ASettingsFileThatCouldNotBeReadIsKeptAndTheUserToldOnceAtClo
     window->close();
     ASSERT_EQ(MsgBox::Answered().size(), 1u);
     EXPECT_TRUE(MsgBox::Answered()[0].text.contains(QStringLiteral("ms.ini")));
+    // The system's reason comes with it, and what the program was doing when it met it.
+    EXPECT_TRUE(MsgBox::Answered()[0].text.contains(
+        QString::fromStdString(std::make_error_code(std::errc::invalid_argument).message())))
+        << MsgBox::Answered()[0].text.toStdString();
+    EXPECT_TRUE(MsgBox::Answered()[0].text.contains(QStringLiteral("reading ")));
     struct stat info {};
     ASSERT_EQ(::lstat("ms.ini", &info), 0);
     EXPECT_TRUE(S_ISFIFO(info.st_mode)) << "replaced by a save";

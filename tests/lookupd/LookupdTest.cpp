@@ -31,7 +31,7 @@ namespace {
 
 IpLookup::LookupAnswer Ask(const LookupdProcess& service, const std::string& typed) {
     return IpLookup::ParseLookupAnswer(
-        IpLookup::PageTextOf(HttpGet(IpLookup::QueryAddress(service.Url(), typed), HttpLimits{2000, 5000})));
+        IpLookup::PageTextOf(HttpGet(IpLookup::QueryAddress(service.Url(), typed), HttpLimits{2000, 5000}).body));
 }
 
 std::string Get(const std::string& target) {
@@ -178,7 +178,7 @@ TEST(LookupdTest, KnownAddressesGiveTheirCountryInChinese) {
     // The address is the query's IP argument wherever it stands, its escapes decoded.
     EXPECT_EQ(FoundIn(RawExchange(service.Port(), Get("/?lang=zh&IP=8%2e8.8%2E8&IP=1.1.1.1"))), "8.8.8.8");
     // The caller sees its own address, which on loopback has no country.
-    const IpLookup::OwnAddress own = IpLookup::ParseOwnAddress(IpLookup::PageTextOf(HttpGet(service.Url())));
+    const IpLookup::OwnAddress own = IpLookup::ParseOwnAddress(IpLookup::PageTextOf(HttpGet(service.Url()).body));
     EXPECT_EQ(own.address, "127.0.0.1");
     EXPECT_EQ(own.location, "");
 }

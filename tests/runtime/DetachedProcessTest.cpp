@@ -75,7 +75,7 @@ TEST(DetachedProcessTest, InputArrivesWhenTheParentHasNoStandardInput) {
                 "out=\"$(dirname \"$0\")\"\ncat > \"$out/input.part\"\nmv \"$out/input.part\" \"$out/input\"\n");
     const int saved = ::fcntl(STDIN_FILENO, F_DUPFD_CLOEXEC, 3);
     ::close(STDIN_FILENO);
-    const Outcome started = StartDetached(script, {}, "secret\n");
+    const Result<void> started = StartDetached(script, {}, "secret\n");
     if (saved >= 0) {
         ::dup2(saved, STDIN_FILENO);
         ::close(saved);
@@ -107,9 +107,13 @@ TEST(DetachedProcessTest, ChildRunsInItsOwnSessionWithoutInheritedDescriptors) {
 TEST(DetachedProcessTest, MissingOrUnrunnableProgramIsReported) {
     TempDir dir;
     // The reason is the one the exec met in the child.
-    const Outcome missing = StartDetached(dir.File("missing"), {}, "");
+    const Result<void> missing = StartDetached(dir.File("missing"), {}, "");
     EXPECT_FALSE(missing);
     EXPECT_EQ(missing.Reason(), std::errc::no_such_file_or_directory);
+    EXPECT_EQ(missing.error().doing, "starting " + dir.File("missing"));
+    const Result<WatchedProcess> watched = StartWatched(dir.File("missing"), {}, "");
+    ASSERT_FALSE(watched);
+    EXPECT_EQ(watched.Reason(), std::errc::no_such_file_or_directory);
     WriteTestFile(dir.File("plain"), BytesFromText("data"));
     EXPECT_EQ(StartDetached(dir.File("plain"), {}, "input").Reason(), std::errc::permission_denied);
     EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1);

@@ -14,6 +14,12 @@
 
 namespace {
 
+// How a read ended, as the program's callers tell it apart.
+enum class ReadEnd { Read, Missing, Unreadable };
+ReadEnd EndOf(const FileRead& read) {
+    return read ? ReadEnd::Read : IsMissing(read) ? ReadEnd::Missing : ReadEnd::Unreadable;
+}
+
 TEST(FilesTest, MissingOrEmptyFilesReadAsEmpty) {
     TempDir dir;
     EXPECT_TRUE(ReadWholeFile(dir.File("missing")).empty());
@@ -55,7 +61,7 @@ TEST(FilesTest, AFailedReplaceKeepsTheOldFile) {
         const rlimit limit{4096, 4096};
         ::setrlimit(RLIMIT_FSIZE, &limit);
         // The reason is the write's, not that of the clean-up after it.
-        const Outcome replaced = ReplaceFileAtomically(path, Bytes(100000, 'n'), 0600);
+        const Result<void> replaced = ReplaceFileAtomically(path, Bytes(100000, 'n'), 0600);
         ::_exit(replaced ? 0 : replaced.Reason() == std::errc::file_too_large ? 1 : 2);
     }
     int status = 0;
@@ -66,35 +72,51 @@ TEST(FilesTest, AFailedReplaceKeepsTheOldFile) {
     EXPECT_EQ(ReadWholeFile(path), old);
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 1);
 
-    const Outcome missing = ReplaceFileAtomically(dir.File("no/such/dir/ms.ini"), old, 0600);
+    const Result<void> missing = ReplaceFileAtomically(dir.File("no/such/dir/ms.ini"), old, 0600);
     EXPECT_FALSE(missing);
     EXPECT_EQ(missing.Reason(), std::error_code(ENOENT, std::system_category()));
 }
 
 TEST(FilesTest, WhatCannotBeReadWholeIsToldApartFromWhatIsMissing) {
     TempDir dir;
-    EXPECT_EQ(ReadFile(dir.File("missing")).outcome, ReadOutcome::Missing);
-    EXPECT_EQ(ReadFile(dir.Path()).outcome, ReadOutcome::Unreadable);
+    EXPECT_EQ(EndOf(ReadFile(dir.File("missing"))), ReadEnd::Missing);
+    EXPECT_EQ(EndOf(ReadFile(dir.Path())), ReadEnd::Unreadable);
 
     // A FIFO's open would block until a writer came; the child is killed if that fault is back.
     ASSERT_EQ(::mkfifo(dir.File("fifo").c_str(), 0600), 0);
     GiveToOrdinaryUser(dir.Path());
-    EXPECT_EQ(RunAsOrdinaryUser([&] { return static_cast<int>(ReadFile(dir.File("fifo")).outcome); }),
-              static_cast<int>(ReadOutcome::Unreadable));
+    EXPECT_EQ(RunAsOrdinaryUser([&] { return static_cast<int>(EndOf(ReadFile(dir.File("fifo")))); }),
+              static_cast<int>(ReadEnd::Unreadable));
 
     // Just over the limit, as a sparse file, is refused without reading it; at the limit it is read.
     const std::string large = dir.File("large");
     WriteTestFile(large, {});
     ASSERT_EQ(::truncate(large.c_str(), static_cast<off_t>(kReadLimit) + 1), 0);
-    EXPECT_EQ(ReadFile(large).outcome, ReadOutcome::Unreadable);
-    EXPECT_EQ(ReadFile(large, kReadLimit + 1).bytes.size(), kReadLimit + 1);
+    EXPECT_EQ(EndOf(ReadFile(large)), ReadEnd::Unreadable);
+    EXPECT_EQ(ReadFile(large, kReadLimit + 1).value().size(), kReadLimit + 1);
 
     // Permissions count for an ordinary user.
     WriteTestFile(dir.File("secret"), {'x'});
     GiveToOrdinaryUser(dir.File("secret"));
     ::chmod(dir.File("secret").c_str(), 0);
-    EXPECT_EQ(RunAsOrdinaryUser([&] { return static_cast<int>(ReadFile(dir.File("secret")).outcome); }),
-              static_cast<int>(ReadOutcome::Unreadable));
+    EXPECT_EQ(RunAsOrdinaryUser([&] { return static_cast<int>(EndOf(ReadFile(dir.File("secret")))); }),
+              static_cast<int>(ReadEnd::Unreadable));
+}
+
+TEST(FilesTest, AFailedReadOrReplaceSaysWhatItWasDoingAndTheSystemsReason) {
+    TempDir dir;
+    const FileRead directory = ReadFile(dir.Path());
+    ASSERT_FALSE(directory);
+    EXPECT_EQ(directory.Reason(), std::errc::is_a_directory);
+    EXPECT_EQ(directory.error().Message(),
+              "reading " + dir.Path() + ": " + std::make_error_code(std::errc::is_a_directory).message());
+    // The reason met below is kept as it was, not overwritten by a caller's words.
+    const Result<void> replaced = ReplaceFileAtomically(dir.File("no/such/dir/ms.ini"), {}, 0600);
+    EXPECT_EQ(replaced.error().doing, "replacing " + dir.File("no/such/dir/ms.ini"));
+    const Result<void> handedOn = Result<void>(FailureOf(replaced)).Doing("saving");
+    EXPECT_EQ(handedOn.error().doing, replaced.error().doing);
+    // A failure with a cleared code is still a failure.
+    EXPECT_EQ(Result<void>(Fail(std::error_code())).Reason(), std::errc::io_error);
 }
 
 TEST(FilesTest, AFileTheUserMayNotWriteIsNeverReplaced) {

@@ -2,7 +2,7 @@
 // about it, sent to a stand-in notification service on a session bus of the test's own.
 #include "LoopbackPeers.h"
 #include "runtime/Gbk.h"
-#include "servers/DBusNotices.h"
+#include "servers/DBusNoticesPosix.h"
 #include "servers/ServerPage.h"
 #include "servers/TrayNotifier.h"
 #include "settings/SettingsFile.h"

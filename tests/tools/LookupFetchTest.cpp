@@ -18,7 +18,7 @@ const std::string kUtf8Page =
     "<strong class=\"red\">查询结果[1]: 8.8.8.8 ==>> 134744072 ==>> 美国</strong><br />\r\n";
 
 std::string Fetch(const std::string& address, const HttpLimits& limits = {}) {
-    return IpLookup::PageTextOf(HttpGet(address, limits));
+    return IpLookup::PageTextOf(HttpGet(address, limits).body);
 }
 
 void Wait(const std::atomic<bool>& stopping) {
@@ -81,8 +81,12 @@ TEST(LookupFetchTest, StalledOrDeadServersEndWithinTheBounds) {
     });
     const HttpLimits shortLimits{300, 600, 1024};
     auto start = Clock::now();
-    EXPECT_TRUE(HttpGet(silent.Url(), shortLimits).empty());
-    EXPECT_EQ(TextFromBytes(HttpGet(partial.Url(), shortLimits)), "<p>partial");
+    const HttpReply silence = HttpGet(silent.Url(), shortLimits);
+    EXPECT_TRUE(silence.body.empty());
+    EXPECT_EQ(silence.outcome.Reason(), std::errc::timed_out);
+    const HttpReply cut = HttpGet(partial.Url(), shortLimits);
+    EXPECT_EQ(TextFromBytes(cut.body), "<p>partial");
+    EXPECT_EQ(cut.outcome.Reason(), std::errc::timed_out) << "what arrived is kept, and still told as a failure";
     // Both servers stall until they go; only the bounds end the fetches, however loaded the machine.
     EXPECT_LT(Clock::now() - start, 20s);
 
@@ -92,7 +96,10 @@ TEST(LookupFetchTest, StalledOrDeadServersEndWithinTheBounds) {
         LoopbackHttpServer gone([](int, const std::string&, const std::atomic<bool>&) {});
         closedPort = gone.Port();
     }
-    EXPECT_TRUE(HttpGet("http://127.0.0.1:" + std::to_string(closedPort) + "/", shortLimits).empty());
+    const HttpReply refused = HttpGet("http://127.0.0.1:" + std::to_string(closedPort) + "/", shortLimits);
+    EXPECT_TRUE(refused.body.empty());
+    EXPECT_EQ(refused.outcome.Reason(), std::errc::connection_refused);
+    EXPECT_EQ(refused.outcome.error().doing, "fetching http://127.0.0.1:" + std::to_string(closedPort) + "/");
 
     // A fetch is given up as soon as it is cancelled, once its request is in, long before its own bounds.
     std::atomic<bool> cancel{false};
@@ -104,7 +111,9 @@ TEST(LookupFetchTest, StalledOrDeadServersEndWithinTheBounds) {
         cancel = true;
     });
     start = Clock::now();
-    EXPECT_TRUE(HttpGet(silent.Url(), HttpLimits{60000, 120000}, &cancel).empty());
+    const HttpReply cancelled = HttpGet(silent.Url(), HttpLimits{60000, 120000}, &cancel);
+    EXPECT_TRUE(cancelled.body.empty());
+    EXPECT_EQ(cancelled.outcome.Reason(), std::errc::operation_canceled);
     EXPECT_LT(Clock::now() - start, 40s);
     canceller.join();
 }
@@ -118,7 +127,7 @@ TEST(LookupFetchTest, AHugeBodyIsCutAtTheLimit) {
         }
     });
     const auto start = Clock::now();
-    const Bytes body = HttpGet(server.Url());
+    const Bytes body = HttpGet(server.Url()).body;
     EXPECT_EQ(body.size(), HttpLimits{}.maxBody);
     // Well inside the ten seconds the fetch may take at most.
     EXPECT_LT(Clock::now() - start, 9s);

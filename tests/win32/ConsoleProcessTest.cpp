@@ -3,9 +3,8 @@
 #include "runtime/Files.h"
 #include "runtime/Gbk.h"
 #include "runtime/GbkDecoder.h"
-#include "runtime/win32/WideText.h"
+#include "runtime/WideTextWin32.h"
 #include "support/TempDir.h"
-#include "tools/PingArguments.h"
 
 #include <filesystem>
 #include <gtest/gtest.h>
@@ -63,7 +62,7 @@ TEST_F(Win32ConsoleProcess, PingGetsTheTypedTextAsItIsAndWhatItPrintsComesBackWh
     for (const std::string typed : {"127.0.0.1", " \"127.0.0.1\"  -n 2 -w 500 -l 64", "", "本机 -a"}) {
         std::filesystem::remove(Record());
         ConsoleProcess console;
-        ASSERT_TRUE(console.Start(WindowsPingCommandLine(Gbk::FromUtf8(typed))));
+        ASSERT_TRUE(console.Start("ping", {typed}));
         const RunOutput output = Read(console);
         ASSERT_TRUE(console.Ended()) << typed;
         EXPECT_EQ(RecordedCommandLine(), "ping " + typed);
@@ -75,7 +74,7 @@ TEST_F(Win32ConsoleProcess, PingGetsTheTypedTextAsItIsAndWhatItPrintsComesBackWh
 
 TEST_F(Win32ConsoleProcess, StopEndsAPingThatRunsUntilStopped) {
     ConsoleProcess console;
-    ASSERT_TRUE(console.Start(WindowsPingCommandLine("127.0.0.1 -t")));
+    ASSERT_TRUE(console.Start("ping", {"127.0.0.1 -t"}));
     const std::string reply = Gbk::FromUtf8(kReply);
     const RunOutput output = Read(console, 2 * reply.size());
     ASSERT_FALSE(console.Ended());
@@ -92,7 +91,7 @@ TEST_F(Win32ConsoleProcess, StopEndsAPingThatRunsUntilStopped) {
     }
 
     // A program that is not there gives the system's reason, and nothing runs.
-    const Outcome missing = console.Start("tolvar-no-such-program 127.0.0.1");
+    const Result<void> missing = console.Start("tolvar-no-such-program", {"127.0.0.1"});
     EXPECT_EQ(missing.Reason(), std::error_code(ERROR_FILE_NOT_FOUND, std::system_category()));
     EXPECT_TRUE(console.Ended());
 }

@@ -3,7 +3,7 @@
 #include "runtime/Files.h"
 #include "runtime/Gbk.h"
 #include "runtime/UserRegistry.h"
-#include "runtime/win32/WideText.h"
+#include "runtime/WideTextWin32.h"
 #include "servers/RdpFile.h"
 #include "servers/RemoteDesktopLauncher.h"
 #include "support/TempDir.h"

@@ -1,7 +1,7 @@
 #include "runtime/HostInfo.h"
 #include "runtime/HttpFetch.h"
 #include "runtime/TcpConnect.h"
-#include "runtime/win32/Winsock.h"
+#include "runtime/WinsockWin32.h"
 
 #include <atomic>
 #include <chrono>
@@ -153,7 +153,7 @@ TEST(Win32HttpFetch, OneGetWithTheOldRequestAndTheAddressCutAtTheHash) {
         }
         return "HTTP/1.0 302 Found\r\nLocation: /moved\r\nContent-Length: 0\r\n\r\n";
     });
-    const Bytes body = HttpGet(server.Base() + "/?IP=1.2.3.4 -t#part");
+    const Bytes body = HttpGet(server.Base() + "/?IP=1.2.3.4 -t#part").body;
     EXPECT_EQ(TextFromBytes(body), "body of an error"); // the redirect is followed, the status not looked at
     ASSERT_EQ(server.Requests().size(), 2u);
     const std::string& first = server.Requests()[0];
@@ -169,12 +169,12 @@ TEST(Win32HttpFetch, BoundedInTimeAndSize) {
     {
         HttpServer silent(1, [](const std::string&) { return std::string(); });
         const auto start = std::chrono::steady_clock::now();
-        EXPECT_TRUE(HttpGet(silent.Base() + "/", HttpLimits{1000, 1000, 1024}).empty());
+        EXPECT_TRUE(HttpGet(silent.Base() + "/", HttpLimits{1000, 1000, 1024}).body.empty());
         // The server stays silent for 30 s; only the bound ends the fetch, however slow Wine is.
         EXPECT_LT(std::chrono::steady_clock::now() - start, 15s);
     }
     HttpServer large(1, [](const std::string&) { return "HTTP/1.0 200 OK\r\n\r\n" + std::string(100000, 'x'); });
-    EXPECT_EQ(HttpGet(large.Base() + "/", HttpLimits{3000, 10000, 1000}).size(), 1000u);
+    EXPECT_EQ(HttpGet(large.Base() + "/", HttpLimits{3000, 10000, 1000}).body.size(), 1000u);
 }
 
 } // namespace

@@ -3,7 +3,7 @@
 #include "runtime/Files.h"
 #include "runtime/Gbk.h"
 #include "runtime/ProgramDirectory.h"
-#include "runtime/win32/WideText.h"
+#include "runtime/WideTextWin32.h"
 #include "servers/RdpFile.h"
 #include "settings/SettingsFile.h"
 #include "support/TempDir.h"
@@ -12,6 +12,12 @@
 #include <gtest/gtest.h>
 
 namespace {
+
+// How a read ended, as the program's callers tell it apart.
+enum class ReadEnd { Read, Missing, Unreadable };
+ReadEnd EndOf(const FileRead& read) {
+    return read ? ReadEnd::Read : IsMissing(read) ? ReadEnd::Missing : ReadEnd::Unreadable;
+}
 
 TEST(Win32Gbk, StoredTextsSurviveCodePage936BothWays) {
     // A server note, a bookmark name, the settings' own markers and characters whose second byte is "|" or "\".
@@ -64,15 +70,15 @@ TEST_F(Win32Files, ReplaceWritesTheWholeFileAndLeavesNoTemporary) {
     ASSERT_TRUE(ReplaceFileAtomically(path, BytesFromText("old"), 0600));
     ASSERT_TRUE(ReplaceFileAtomically(path, BytesFromText("new"), 0600));
     const FileRead read = ReadFile(path);
-    EXPECT_EQ(read.outcome, ReadOutcome::Read);
-    EXPECT_EQ(read.bytes, BytesFromText("new"));
+    EXPECT_EQ(EndOf(read), ReadEnd::Read);
+    EXPECT_EQ(read.value(), BytesFromText("new"));
     EXPECT_EQ(Entries(), 1u);
-    EXPECT_EQ(ReadFile(Path("missing")).outcome, ReadOutcome::Missing);
-    EXPECT_EQ(ReadFile(dir_.Path()).outcome, ReadOutcome::Unreadable);
+    EXPECT_EQ(EndOf(ReadFile(Path("missing"))), ReadEnd::Missing);
+    EXPECT_EQ(EndOf(ReadFile(dir_.Path())), ReadEnd::Unreadable);
 }
 
 TEST_F(Win32Files, AFailedReplaceCarriesTheSystemsReason) {
-    const Outcome missing = ReplaceFileAtomically(Path("no\\such\\dir\\ms.ini"), BytesFromText("new"), 0600);
+    const Result<void> missing = ReplaceFileAtomically(Path("no\\such\\dir\\ms.ini"), BytesFromText("new"), 0600);
     EXPECT_FALSE(missing);
     EXPECT_EQ(missing.Reason(), std::error_code(ERROR_PATH_NOT_FOUND, std::system_category()));
 }
@@ -99,7 +105,7 @@ TEST_F(Win32Files, AFileThatCannotBeReadOrWrittenIsNeverReplaced) {
     EXPECT_FALSE(MayReplace(path));
     EXPECT_FALSE(ReplaceFileAtomically(path, BytesFromText("lost"), 0600));
     ::SetFileAttributesW(Win32::WideFromUtf8(path).c_str(), FILE_ATTRIBUTE_NORMAL);
-    EXPECT_EQ(ReadFile(path).bytes, BytesFromText("kept"));
+    EXPECT_EQ(ReadFile(path).value(), BytesFromText("kept"));
     EXPECT_EQ(Entries(), 1u);
 }
 
@@ -119,14 +125,14 @@ TEST_F(Win32Files, AKilledSaveLeavesTheOldFileWholeAndItsTemporaryIsCleared) {
         ::WaitForSingleObject(child, 5000);
         ::CloseHandle(child);
         const FileRead read = ReadFile(path);
-        ASSERT_EQ(read.bytes.size(), kSize);
-        EXPECT_TRUE(read.bytes == Bytes(kSize, 'a') || read.bytes == Bytes(kSize, 'b'));
+        ASSERT_EQ(read.value().size(), kSize);
+        EXPECT_TRUE(read.value() == Bytes(kSize, 'a') || read.value() == Bytes(kSize, 'b'));
     }
     // The next save clears what the killed ones left behind, but not a name a user chose.
     WriteTestFile(Path("ms.ini.backup"), BytesFromText("mine"));
     ASSERT_TRUE(ReplaceFileAtomically(path, BytesFromText("done"), 0600));
     EXPECT_EQ(Entries(), 2u);
-    EXPECT_EQ(ReadFile(Path("ms.ini.backup")).bytes, BytesFromText("mine"));
+    EXPECT_EQ(ReadFile(Path("ms.ini.backup")).value(), BytesFromText("mine"));
 }
 
 TEST_F(Win32Files, SaveThroughALinkReplacesTheFileItNames) {
@@ -138,7 +144,7 @@ TEST_F(Win32Files, SaveThroughALinkReplacesTheFileItNames) {
         GTEST_SKIP() << "no symbolic links here: " << failed.message();
     }
     ASSERT_TRUE(ReplaceFileAtomically(Path("ms.ini"), BytesFromText("new"), 0600));
-    EXPECT_EQ(ReadFile(target).bytes, BytesFromText("new"));
+    EXPECT_EQ(ReadFile(target).value(), BytesFromText("new"));
     EXPECT_TRUE(std::filesystem::is_symlink(Path("ms.ini")));
 }
 

@@ -2,7 +2,7 @@
 
 #include "runtime/Files.h"
 #include "runtime/ProgramDirectory.h"
-#include "runtime/win32/WideText.h"
+#include "runtime/WideTextWin32.h"
 
 std::string BesideTest(const std::string& fileName) {
     return ProgramDirectory() + "\\" + fileName;

@@ -1,6 +1,6 @@
 #include "bookmarks/recorddb/ErrorCodes.h"
 #include "bookmarks/recorddb/Platform.h"
-#include "runtime/FileDescriptor.h"
+#include "runtime/FileDescriptorPosix.h"
 
 #include <cerrno>
 #include <climits>

@@ -1,6 +1,6 @@
 #include "bookmarks/recorddb/ErrorCodes.h"
 #include "bookmarks/recorddb/Platform.h"
-#include "runtime/win32/WideText.h"
+#include "runtime/WideTextWin32.h"
 
 #include <climits>
 #include <mutex>
