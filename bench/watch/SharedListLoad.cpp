@@ -78,8 +78,9 @@ int main(int argc, char** argv) {
     ConfigureApplication();
     ServerList servers;
     std::string password;
+    const FileStamp loaded = StampOf(path);
     ServerPage page(servers, LoadSettings(path), password, nullptr, {.startThread = [](auto, auto) { return false; }});
-    new SettingsSync(path, &page);
+    new SettingsSync(path, &page, loaded);
     page.show();
 
     const pid_t other = ::fork();

@@ -34,7 +34,8 @@ bool IsBusy(const Result<void>& outcome) {
 
 } // namespace
 
-SettingsSync::SettingsSync(std::string path, ServerPage* page, std::chrono::milliseconds retryInterval)
+SettingsSync::SettingsSync(std::string path, ServerPage* page, const FileStamp& loaded,
+                           std::chrono::milliseconds retryInterval)
     : QObject(page)
     , page_(page)
     , file_(std::move(path), page->Content())
@@ -48,7 +49,7 @@ SettingsSync::SettingsSync(std::string path, ServerPage* page, std::chrono::mill
             const quint64 before = saves->load();
             return std::any(DiskRead{std::make_shared<SettingsOnDisk>(ReadSettingsOnDisk(path)), before});
         },
-        this);
+        this, loaded);
     connect(watch_, &WatchedFile::Changed, this, [this](const std::any& content) {
         const auto& read = std::any_cast<const DiskRead&>(content);
         if (read.saves != saves_->load()) {

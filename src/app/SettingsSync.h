@@ -23,7 +23,9 @@ public:
     static constexpr auto kRetryInterval = std::chrono::seconds(10);
 
     // Keeps `page` and the settings file at `path` in step; failed saves are tried again every `retryInterval`.
-    SettingsSync(std::string path, ServerPage* page, std::chrono::milliseconds retryInterval = kRetryInterval);
+    // `loaded` is the file's stamp from before the page's content was read from it.
+    SettingsSync(std::string path, ServerPage* page, const FileStamp& loaded,
+                 std::chrono::milliseconds retryInterval = kRetryInterval);
     ~SettingsSync() override;
 
     // Saves the page's state now. At exit, when the program may not ask anyone anything, boxes stay unshown.

@@ -76,7 +76,7 @@ std::unique_ptr<MainWindow> StartUp(AppState& state) {
     // Every change is saved at once, so that neither a lost display nor a crash loses what was done before it,
     // and merged with what other windows over the same file saved meanwhile.
     SettingsSync* sync =
-        state.settingsSavePath.empty() ? nullptr : new SettingsSync(state.settingsSavePath, serverPage);
+        state.settingsSavePath.empty() ? nullptr : new SettingsSync(state.settingsSavePath, serverPage, loaded.stamp);
     // The desktop session asks before it ends the program at a logout.
     QObject::connect(qApp, &QGuiApplication::commitDataRequest, serverPage, [sync] {
         if (sync != nullptr) {

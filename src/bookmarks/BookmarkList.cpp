@@ -58,10 +58,12 @@ void BookmarkList::Attach(QTreeWidget* list, QLineEdit* nameBox, QLineEdit* addr
 }
 
 void BookmarkList::Load() {
+    // Taken before the read, so that another window's change just after it is still followed.
+    const FileStamp before = StampOf(store_.Path());
     Refill(store_.Load());
     Q_EMIT Loaded();
     if (watch_ == nullptr) {
-        watch_ = new WatchedFile(store_.Path(), {}, this);
+        watch_ = new WatchedFile(store_.Path(), {}, this, before);
         connect(watch_, &WatchedFile::Changed, this, &BookmarkList::FollowFile);
     }
 }

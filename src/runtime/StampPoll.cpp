@@ -53,11 +53,12 @@ struct StampPoll::Shared {
 };
 
 StampPoll::StampPoll(std::string path, std::chrono::milliseconds interval,
-                     std::function<void(const FileStamp&)> changed)
+                     std::function<void(const FileStamp&)> changed, std::optional<FileStamp> known)
     : shared_(std::make_shared<Shared>()) {
     shared_->path = std::move(path);
     shared_->interval = interval;
     shared_->changed = std::move(changed);
+    shared_->seen = known;
     std::thread([shared = shared_] { shared->Run(); }).detach();
 }
 

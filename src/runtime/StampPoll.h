@@ -5,6 +5,7 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 // Watches a file by its stamp from a thread of its own, every `interval` and whenever asked, and calls `changed`
@@ -12,7 +13,10 @@
 // from network shares, and a look at a file on a hung share would stall whoever makes it: hence the thread.
 class StampPoll {
 public:
-    StampPoll(std::string path, std::chrono::milliseconds interval, std::function<void(const FileStamp&)> changed);
+    // `known` is the stamp of the version the caller holds, taken before it read the file, so that a change
+    // made between that read and the thread's first look is reported; without it the first look learns it.
+    StampPoll(std::string path, std::chrono::milliseconds interval, std::function<void(const FileStamp&)> changed,
+              std::optional<FileStamp> known = std::nullopt);
     // Stops the thread; one stuck in a look at a hung share is left to end by itself.
     ~StampPoll();
     StampPoll(const StampPoll&) = delete;

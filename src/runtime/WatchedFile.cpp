@@ -43,7 +43,8 @@ void WatchedFile::SetNoticesEnabled(bool enabled) {
     noticesEnabled = enabled;
 }
 
-WatchedFile::WatchedFile(std::string path, std::function<std::any()> read, QObject* parent)
+WatchedFile::WatchedFile(std::string path, std::function<std::any()> read, QObject* parent,
+                         std::optional<FileStamp> known)
     : QObject(parent)
     , path_(std::move(path))
     , relay_(std::make_shared<Relay>(this))
@@ -56,10 +57,9 @@ WatchedFile::WatchedFile(std::string path, std::function<std::any()> read, QObje
             ReadAgain();
         }
     });
-    poll_ =
-        std::make_unique<StampPoll>(path_, kPollInterval, [relay = relay_, read = std::move(read)](const FileStamp&) {
-            relay->Post(read ? read() : std::any());
-        });
+    poll_ = std::make_unique<StampPoll>(
+        path_, kPollInterval,
+        [relay = relay_, read = std::move(read)](const FileStamp&) { relay->Post(read ? read() : std::any()); }, known);
     if (noticesEnabled) {
         notices_ = new QFileSystemWatcher(this);
         // A save replaces the file by a rename, which ends the watch on the file; the directory's notice comes

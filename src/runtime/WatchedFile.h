@@ -6,6 +6,7 @@
 #include <any>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 class QFileSystemWatcher;
@@ -22,7 +23,10 @@ class WatchedFile : public QObject {
 public:
     static constexpr auto kPollInterval = std::chrono::seconds(1);
 
-    WatchedFile(std::string path, std::function<std::any()> read, QObject* parent = nullptr);
+    // `known` is the stamp of the file taken before the caller read what it shows, so that a change made in
+    // between is delivered too.
+    WatchedFile(std::string path, std::function<std::any()> read, QObject* parent = nullptr,
+                std::optional<FileStamp> known = std::nullopt);
     ~WatchedFile() override;
 
     // Takes the file as it is now as seen: after this process's own write, which needs no reading back.

@@ -45,12 +45,14 @@ Bytes LoadSettings(const std::string& fileName) {
 
 LoadedSettings LoadSettings(const DataDirectories& directories) {
     const std::string readPath = directories.ReadPath(kSettingsFileName);
+    std::string savePath = directories.SavePath(kSettingsFileName);
+    const FileStamp stamp = savePath.empty() ? FileStamp{} : StampOf(savePath);
     // A link another user planted is read as nothing and never written through: what it names is theirs to pick.
     const FileRead file = LinksAreTrusted(readPath)
                               ? ReadFile(readPath)
                               : FileRead(Fail(std::errc::permission_denied, "following the link " + readPath));
-    LoadedSettings loaded{Rc4Crypt(file.value_or(Bytes()), kSettingsKey), directories.SavePath(kSettingsFileName),
-                          SettingsSaveBlock::None, std::nullopt};
+    LoadedSettings loaded{Rc4Crypt(file.value_or(Bytes()), kSettingsKey), std::move(savePath), SettingsSaveBlock::None,
+                          std::nullopt, stamp};
     if (loaded.savePath.empty()) {
         loaded.block = SettingsSaveBlock::NoDirectory;
     } else if (!file && !IsMissing(file)) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "runtime/Bytes.h"
+#include "runtime/Files.h"
 #include "runtime/ProgramDirectory.h"
 #include "runtime/Result.h"
 #include "servers/ServerEntry.h"
@@ -37,6 +38,8 @@ struct LoadedSettings {
     SettingsSaveBlock block = SettingsSaveBlock::None;
     // With Unreadable, why the file could not be read.
     std::optional<Failure> readFailure;
+    // The file saves go to as it was before the read, so that another window's save just after is still seen.
+    FileStamp stamp;
 };
 
 // Reads ms.ini from where `directories` say, and decides where, if anywhere, this run may save it.

@@ -34,8 +34,12 @@ ServerEntry Entry(const std::string& host, const std::string& note = "") {
 // One window: its list, its password and its page, saving through its own sync.
 struct Window {
     Window(const std::string& path, std::chrono::milliseconds retry = SettingsSync::kRetryInterval)
-        : page(servers, LoadSettings(path), password, nullptr, {.startThread = [](auto, auto) { return false; }})
-        , sync(new SettingsSync(path, &page, retry)) {}
+        : Window(path, StampOf(path), LoadSettings(path), retry) {}
+    // A window over what was read of `path` when it had the stamp `loaded`.
+    Window(const std::string& path, const FileStamp& loaded, const Bytes& read,
+           std::chrono::milliseconds retry = SettingsSync::kRetryInterval)
+        : page(servers, read, password, nullptr, {.startThread = [](auto, auto) { return false; }})
+        , sync(new SettingsSync(path, &page, loaded, retry)) {}
 
     QTreeWidget* List() { return page.findChild<QTreeWidget*>(QStringLiteral("超级列表框1")); }
     QStringList Hosts() {
@@ -60,7 +64,7 @@ protected:
         WatchedFile::SetNoticesEnabled(false);
         ArmModalGuard();
         WriteTestFile(
-            path_, Rc4Crypt(BytesFromText("10.0.0.1|3389|admin|pw|\r\n#Start:1\r\n#LoadinPass:<>\r\n"), kSettingsKey));
+            path_, Rc4Crypt(BytesFromText("127.0.0.1|3389|admin|pw|\r\n#Start:1\r\n#LoadinPass:<>\r\n"), kSettingsKey));
     }
     void TearDown() override {
         DisarmModalGuard();
@@ -81,7 +85,7 @@ TEST_F(SettingsSyncTest, WhatOneWindowChangesTheOtherShowsWithoutAClickAndKeepsI
 
     a.servers.Append(Entry("127.0.0.2"));
     a.Change();
-    EXPECT_TRUE(Soon([&] { return b.Hosts() == QStringList({u"10.0.0.1"_s, u"127.0.0.2"_s}); }));
+    EXPECT_TRUE(Soon([&] { return b.Hosts() == QStringList({u"127.0.0.1"_s, u"127.0.0.2"_s}); }));
     EXPECT_EQ(b.List()->currentItem(), b.List()->topLevelItem(0));
     // The other's option change arrives too, and is not taken for an edit of this window's own.
     a.page.findChild<QRadioButton*>(QStringLiteral("单选框800600"))->setChecked(true);
@@ -91,6 +95,19 @@ TEST_F(SettingsSyncTest, WhatOneWindowChangesTheOtherShowsWithoutAClickAndKeepsI
     b.Change();
     EXPECT_TRUE(Soon([&] { return a.Hosts() == QStringList({u"127.0.0.2"_s}); }));
     EXPECT_TRUE(MsgBox::Answered().empty());
+}
+
+// The window is built after the file was read; a save another window makes in between must still come in.
+TEST_F(SettingsSyncTest, ASaveBetweenAWindowsReadAndItsWatchStillShows) {
+    const FileStamp loaded = StampOf(path_);
+    const Bytes read = LoadSettings(path_);
+    {
+        Window other(path_);
+        other.servers.Append(Entry("127.0.0.2"));
+        other.Change();
+    }
+    Window late(path_, loaded, read);
+    EXPECT_TRUE(Soon([&] { return late.Hosts() == QStringList({u"127.0.0.1"_s, u"127.0.0.2"_s}); }));
 }
 
 TEST_F(SettingsSyncTest, AWindowListsEveryEntryTwoOtherProcessesAddedAtFullSpeed) {
@@ -157,14 +174,14 @@ TEST_F(SettingsSyncTest, WhatCameInWhileADialogWasOpenDoesNotUndoWhatTheDialogSa
 TEST_F(SettingsSyncTest, OneEntryEditedDifferentlyInBothIsKeptTwiceAndSaidOnce) {
     Window a(path_);
     Window b(path_);
-    a.servers.Replace(1, Entry("10.0.0.1", "from a"));
-    b.servers.Replace(1, Entry("10.0.0.1", "from b"));
+    a.servers.Replace(1, Entry("127.0.0.1", "from a"));
+    b.servers.Replace(1, Entry("127.0.0.1", "from b"));
     a.Change();
     MsgBox::SetNextAnswer(MsgBox::Result::Ok);
     // B saves before its poll could have shown it A's edit.
     b.Change();
     ASSERT_EQ(MsgBox::Answered().size(), 1u);
-    EXPECT_TRUE(MsgBox::Answered()[0].text.contains(QStringLiteral("10.0.0.1:3389")));
+    EXPECT_TRUE(MsgBox::Answered()[0].text.contains(QStringLiteral("127.0.0.1:3389")));
     EXPECT_TRUE(MsgBox::Answered()[0].text.contains(QStringLiteral("两个版本都已保留")));
     EXPECT_EQ(b.servers.Count(), 2u);
     MsgBox::SetNextAnswer(MsgBox::Result::Ok);
