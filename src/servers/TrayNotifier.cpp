@@ -130,11 +130,26 @@ void TrayNotifier::ShowTray() {
         }
     });
     UpdateToolTip();
-    tray_->show();
+    if (tray_->icon().isNull() && window_) {
+        // The program's icon is set once the first window has been drawn, which the desktop's answer may
+        // precede; an icon without a picture would not show, so it waits for the picture.
+        window_->installEventFilter(this);
+    } else {
+        tray_->show();
+    }
     // Notices that found no service of their own go to the new icon's balloons.
     if (!notices_) {
         UseTrayBalloons();
     }
+}
+
+bool TrayNotifier::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == window_ && event->type() == QEvent::ApplicationWindowIconChange && tray_) {
+        window_->removeEventFilter(this);
+        tray_->setIcon(QApplication::windowIcon());
+        tray_->show();
+    }
+    return QObject::eventFilter(watched, event);
 }
 
 void TrayNotifier::UseTrayBalloons() {

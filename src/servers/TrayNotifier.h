@@ -40,6 +40,9 @@ public:
     QSystemTrayIcon* TrayIcon() const { return tray_.get(); }
     bool SendsNotices() const { return notices_ != nullptr; }
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     // Puts the icon in the tray, once.
     void ShowTray();

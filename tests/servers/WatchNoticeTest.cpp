@@ -13,6 +13,8 @@
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusVirtualObject>
+#include <QIcon>
+#include <QPixmap>
 #include <QSignalSpy>
 #include <QSystemTrayIcon>
 #include <QTest>
@@ -231,6 +233,22 @@ TEST_F(WatchNoticeTest, AListenerThatGoesAndComesBackTurnsItsRowsWithinAnInterva
     EXPECT_LT(list_->indexOfTopLevelItem(list_->selectedItems().front()), 2);
     EXPECT_TRUE(window_.isVisible());
     EXPECT_EQ(page_->StatusCounts(), std::make_pair(2, 1));
+}
+
+// The desktop may answer before the program's icon is set, once its window has been drawn: the tray icon
+// shows with that picture then, not before without one.
+TEST_F(WatchNoticeTest, TheTrayIconWaitsForTheProgramsPicture) {
+    Open("127.0.0.1|1|a||\r\n", 1h);
+    QApplication::setWindowIcon(QIcon());
+    TrayNotifier notifier(&window_, page_, nullptr, true);
+    ASSERT_NE(notifier.TrayIcon(), nullptr);
+    EXPECT_FALSE(notifier.TrayIcon()->isVisible());
+    QPixmap picture(16, 16);
+    picture.fill(Qt::darkBlue);
+    QApplication::setWindowIcon(QIcon(picture));
+    EXPECT_FALSE(notifier.TrayIcon()->icon().isNull());
+    EXPECT_TRUE(notifier.TrayIcon()->isVisible());
+    QApplication::setWindowIcon(QIcon());
 }
 
 TEST_F(WatchNoticeTest, WithNeitherATrayNorANotificationServiceNothingIsShown) {
