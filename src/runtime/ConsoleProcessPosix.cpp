@@ -1,5 +1,6 @@
 #include "runtime/ConsoleProcess.h"
 
+#include "runtime/ChildSignalsPosix.h"
 #include "runtime/DetachedProcess.h"
 #include "runtime/FileDescriptorPosix.h"
 #include "runtime/LastErrorPosix.h"
@@ -43,14 +44,7 @@ constexpr std::chrono::milliseconds kReapWait{2000};
     if (::getppid() != parent) {
         ::_exit(1);
     }
-    struct sigaction standard {};
-    standard.sa_handler = SIG_DFL;
-    for (int signal = 1; signal < NSIG; ++signal) {
-        ::sigaction(signal, &standard, nullptr);
-    }
-    sigset_t none;
-    sigemptyset(&none);
-    ::sigprocmask(SIG_SETMASK, &none, nullptr);
+    RestoreDefaultSignals();
     const int input = ::open("/dev/null", O_RDONLY);
     if (input < 0 || ::dup2(input, STDIN_FILENO) < 0 || ::dup2(output, STDOUT_FILENO) < 0 ||
         ::dup2(output, STDERR_FILENO) < 0) {

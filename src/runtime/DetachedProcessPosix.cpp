@@ -1,5 +1,6 @@
 #include "runtime/DetachedProcess.h"
 
+#include "runtime/ChildSignalsPosix.h"
 #include "runtime/FileDescriptorPosix.h"
 #include "runtime/Files.h"
 #include "runtime/LastErrorPosix.h"
@@ -26,14 +27,7 @@ bool IsExecutableFile(const std::string& path) {
 // Only async-signal-safe calls from here on: the parent has other threads, whose locks the copy may hold.
 [[noreturn]] void RunClient(const char* program, char* const* argv, char* const* envp, int input, int status) {
     ::setsid();
-    struct sigaction standard {};
-    standard.sa_handler = SIG_DFL;
-    for (int signal = 1; signal < NSIG; ++signal) {
-        ::sigaction(signal, &standard, nullptr);
-    }
-    sigset_t none;
-    sigemptyset(&none);
-    ::sigprocmask(SIG_SETMASK, &none, nullptr);
+    RestoreDefaultSignals();
     // When the pipe already is descriptor 0, dup2 does nothing and would leave it to be closed by the exec.
     const bool placed = input == STDIN_FILENO ? ::fcntl(input, F_SETFD, 0) == 0 : ::dup2(input, STDIN_FILENO) >= 0;
     if (!placed) {
