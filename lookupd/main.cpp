@@ -129,10 +129,9 @@ std::optional<unsigned> ParseCount(std::string_view text, unsigned most) {
     return value >= 1 && value <= most ? std::optional<unsigned>(static_cast<unsigned>(value)) : std::nullopt;
 }
 
-} // namespace
-
-int main(int argc, char** argv) {
-    Options options;
+// Reads the command line into `options`; the exit code to end with at once (after --help, --version or a bad
+// option), or nothing to go on.
+std::optional<int> ReadOptions(int argc, char** argv, Options& options) {
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
         const bool hasValue = i + 1 < argc;
@@ -171,6 +170,16 @@ int main(int argc, char** argv) {
             PrintHelp(stderr);
             return 2;
         }
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    Options options;
+    if (const std::optional<int> end = ReadOptions(argc, argv, options)) {
+        return *end;
     }
     sockaddr_in listenAddress{};
     if (!ParseListen(options.listen, listenAddress)) {
