@@ -1,6 +1,7 @@
 #include "app/AppState.h"
 #include "app/Application.h"
 #include "app/EndOnSignals.h"
+#include "app/FontWarmUp.h"
 #include "app/StartUp.h"
 #include "runtime/Log.h"
 #include "runtime/ProgramDirectory.h"
@@ -65,6 +66,8 @@ void DrawTextWithFreeTypeUnderWine() {
 } // namespace
 
 int main(int argc, char** argv) {
+    // First of all, so that the font configuration is read on the other core while the display is connected.
+    FontWarmUp fonts;
     HandleCommandLine(argc, argv);
 #ifdef _WIN32
     DrawTextWithFreeTypeUnderWine();
@@ -75,6 +78,7 @@ int main(int argc, char** argv) {
     static_cast<void>(SettleSessionBus(kSessionBusBound));
 #endif
     QApplication application(argc, argv);
+    fonts.Finish();
     ConfigureApplication();
     EndOnSignals();
 
