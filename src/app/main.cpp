@@ -66,8 +66,6 @@ void DrawTextWithFreeTypeUnderWine() {
 } // namespace
 
 int main(int argc, char** argv) {
-    // First of all, so that the font configuration is read on the other core while the display is connected.
-    FontWarmUp fonts;
     HandleCommandLine(argc, argv);
 #ifdef _WIN32
     DrawTextWithFreeTypeUnderWine();
@@ -77,6 +75,8 @@ int main(int argc, char** argv) {
     // is there yet to tell of it.
     static_cast<void>(SettleSessionBus(kSessionBusBound));
 #endif
+    // The font configuration is read on the other core while the windows layer connects to the display.
+    FontWarmUp fonts;
     QApplication application(argc, argv);
     fonts.Finish();
     ConfigureApplication();
