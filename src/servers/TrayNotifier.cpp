@@ -7,6 +7,7 @@
 #include <QMenu>
 #include <QSystemTrayIcon>
 #include <QTabWidget>
+#include <QTimer>
 
 #ifdef TOLVAR_DBUS_NOTICES
 #include "servers/DBusNoticesPosix.h"
@@ -84,6 +85,16 @@ void TrayNotifier::AskForTray(const QDBusConnection& bus, std::chrono::milliseco
     // without a bound worth the name. So the watcher is asked here first, without waiting: one that answers
     // will answer Qt too; one that does not costs the icon and nothing else. Without a watcher Qt looks for
     // the older X11 tray, which the display server itself answers.
+    if (!bus.isConnected()) {
+        // No bus, or one found not to answer: a call on it would never finish, and only the X11 tray is left,
+        // which is asked once the window has been drawn.
+        QTimer::singleShot(0, this, [this] {
+            if (QSystemTrayIcon::isSystemTrayAvailable()) {
+                ShowTray();
+            }
+        });
+        return;
+    }
     const QDBusMessage ask =
         QDBusMessage::createMethodCall(QStringLiteral("org.kde.StatusNotifierWatcher"),
                                        QStringLiteral("/StatusNotifierWatcher"),
