@@ -70,11 +70,6 @@ ConsoleProcess::~ConsoleProcess() {
     Stop();
 }
 
-Result<void> ConsoleProcess::Start(const std::string& program, const std::vector<std::string>& arguments) {
-    Stop();
-    return Begin(program, arguments).Doing("starting " + program);
-}
-
 Result<void> ConsoleProcess::Begin(const std::string& program, const std::vector<std::string>& arguments) {
     const std::string path = FindOnPath(program);
     if (path.empty()) {

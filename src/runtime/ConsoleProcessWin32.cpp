@@ -47,11 +47,6 @@ ConsoleProcess::~ConsoleProcess() {
     Stop();
 }
 
-Result<void> ConsoleProcess::Start(const std::string& program, const std::vector<std::string>& arguments) {
-    Stop();
-    return Begin(program, arguments).Doing("starting " + program);
-}
-
 Result<void> ConsoleProcess::Begin(const std::string& program, const std::vector<std::string>& arguments) {
     SECURITY_ATTRIBUTES inherited{sizeof inherited, nullptr, TRUE};
     HANDLE reading = nullptr;
